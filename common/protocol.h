@@ -61,6 +61,37 @@ inline constexpr std::uint8_t kContentKeepAlive = 2;   // any other value: no bl
 
 // Pace value: 0..4 from the relay, 99 when nothing arrives.
 inline constexpr int kPaceNoContact = 99;
+inline constexpr int kPaceMax = 4;
+
+// Poll, voice and audio field offsets.
+inline constexpr char kPollTag[2] = {'R', '.'};
+inline constexpr std::size_t kPollAccountLo = 3;
+inline constexpr std::size_t kPollAccountHi = 4;
+inline constexpr std::size_t kPollBody = 9;
+inline constexpr std::size_t kPollIdentifier = 10;     // D body text, V version chars
+inline constexpr std::size_t kPollVersionTailAt = 13;
+inline constexpr std::uint8_t kPollKindD = 'D';
+inline constexpr std::uint8_t kPollKindV = 'V';
+inline constexpr int kPollVariantV = 0;                // rotation value that picks each body
+inline constexpr int kPollVariantN = 1;
+inline constexpr int kPollVariantD = 2;
+inline constexpr int kPollVariantCount = 3;
+
+inline constexpr std::size_t kVoiceSequence = 1;
+inline constexpr std::size_t kVoiceMarkerAt = 2;
+inline constexpr std::uint8_t kVoiceMarker = 2;
+inline constexpr std::size_t kVoiceAccountLo = 3;
+inline constexpr std::size_t kVoiceAccountHi = 4;
+inline constexpr std::size_t kVoiceNAt = 6;
+inline constexpr std::uint8_t kVoiceN = 'N';
+inline constexpr std::size_t kVoiceTagAt = 7;
+inline constexpr std::size_t kVoiceTagChars = 13;
+inline constexpr std::uint8_t kSequenceFirst = 1;      // sequences run 1..255, never 0
+inline constexpr std::uint8_t kSequenceLast = 255;
+
+// The client reads audio bytes 0..7 only unless the content flag is 1.
+inline constexpr std::size_t kAudioMinBytes = kAudioContent + 1;
+inline constexpr std::size_t kAudioNoBlockBytes = kPcmOffset;
 
 // ---- Relay server: list and supervisor socket -----------------------------
 inline constexpr std::uint8_t kKindList = 'L';
@@ -69,9 +100,24 @@ inline constexpr std::size_t kListRequestBytes = 3;
 inline constexpr std::size_t kSupervisorRequestBytes = 3;
 inline constexpr int kListMaxMembers = 16;
 inline constexpr std::size_t kListReplyHeadBytes = 3;
+inline constexpr std::size_t kListReplyChannel = 1;
+inline constexpr std::size_t kListReplyCount = 2;
+inline constexpr std::size_t kListReplyMaxBytes = kListReplyHeadBytes + 2 * kListMaxMembers;
+inline constexpr std::uint8_t kSupervisorMarker = 1;   // byte 1 of request and reply
+inline constexpr std::size_t kSupervisorEchoAt = 2;    // request: echo byte
+inline constexpr std::size_t kSupervisorCodeAt = 2;    // reply: notice code
+inline constexpr std::size_t kSupervisorReplyBytes = 3;
 inline constexpr std::uint8_t kNoticeNone = 0;
 inline constexpr std::uint8_t kNoticeUpdate = 220;
 inline constexpr std::uint8_t kNoticeClose = 240;
+
+// ---- Relay server: behaviour the clients rely on ---------------------------
+inline constexpr int kPresenceTimeoutMs = 2000;   // no poll for this long: member leaves
+inline constexpr int kFloorHoldMs = 300;          // floor kept this long after the last voice block
+inline constexpr int kKeepAliveMs = 300;          // longest gap between audio datagrams to a member
+inline constexpr int kListenerQueueBlocks = 16;   // per listener; the oldest block goes first
+inline constexpr int kEchoRecordBlocks = 320;     // 10 s of speech recorded on the echo channel
+inline constexpr int kEchoDelayMs = 500;          // playback starts this long after the last block
 
 // ---- Local link between Orva-Lin and Talvo (loopback UDP) ------------------
 inline constexpr std::uint16_t kCompanionPort = 5555;
