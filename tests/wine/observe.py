@@ -1,0 +1,279 @@
+"""What the Wine tests observe from outside the programs: screenshots and
+their pixels, the sound recorded from the null sink, UDP on loopback, and
+the polling and timeouts everything waits with (Python 3 standard library)."""
+
+import array
+import math
+import os
+import socket
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+TIMEOUT_SCALE = float(os.environ.get("ORVA_WINE_TIMEOUT_SCALE") or "1")
+RECORD_RATE = 48000
+RECORD_CHANNELS = 2
+
+
+def scaled(seconds):
+    return seconds * TIMEOUT_SCALE
+
+
+def log(msg):
+    print(f"[bed {time.strftime('%H:%M:%S')}] {msg}", file=sys.stderr, flush=True)
+
+
+def poll(predicate, timeout, interval=0.2, what="condition"):
+    """Returns the first truthy value of predicate() or raises AssertionError."""
+    deadline = time.monotonic() + scaled(timeout)
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError(f"timed out after {scaled(timeout):.0f} s waiting for {what}")
+        time.sleep(interval)
+
+
+# ---- screenshots --------------------------------------------------------------
+
+class Image:
+    """An RGB picture read from a PNG through ImageMagick's PPM output."""
+
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    @classmethod
+    def load(cls, path):
+        r = subprocess.run(["convert", str(path), "-depth", "8", "ppm:-"],
+                           capture_output=True, timeout=120)
+        if r.returncode != 0:
+            raise AssertionError(f"convert {path} failed: {r.stderr.decode(errors='replace')}")
+        return cls.from_ppm(r.stdout)
+
+    @classmethod
+    def from_ppm(cls, blob):
+        fields, pos = [], 0
+        while len(fields) < 4:
+            while blob[pos:pos + 1].isspace():
+                pos += 1
+            if blob[pos:pos + 1] == b"#":
+                pos = blob.index(b"\n", pos) + 1
+                continue
+            end = pos
+            while not blob[end:end + 1].isspace():
+                end += 1
+            fields.append(blob[pos:end])
+            pos = end
+        if fields[0] != b"P6" or int(fields[3]) != 255:
+            raise AssertionError("not an 8-bit P6 picture")
+        w, h = int(fields[1]), int(fields[2])
+        pos += 1
+        return cls(w, h, blob[pos:pos + 3 * w * h])
+
+    def pixel(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.data[i:i + 3])
+
+    def region(self, x0, y0, x1, y1):
+        """Pixels of the rectangle [x0, x1) x [y0, y1), clipped to the picture."""
+        x0, y0 = max(0, x0), max(0, y0)
+        x1, y1 = min(self.width, x1), min(self.height, y1)
+        return [self.pixel(x, y) for y in range(y0, y1) for x in range(x0, x1)]
+
+    def count(self, rect, predicate):
+        return sum(1 for p in self.region(*rect) if predicate(p))
+
+
+def near(colour, target, tol=40):
+    return all(abs(a - b) <= tol for a, b in zip(colour, target))
+
+
+# ---- sound ----------------------------------------------------------------------
+
+class Recorder:
+    """What parec records from the null sink's monitor: s16le, 48 kHz, stereo."""
+
+    def __init__(self, path, rate=RECORD_RATE, channels=RECORD_CHANNELS):
+        self.path, self.rate, self.channels = Path(path), rate, channels
+        self.frame_bytes = 2 * channels
+
+    def mark(self):
+        """Current end of the recording, in frames (use as a start point)."""
+        try:
+            return self.path.stat().st_size // self.frame_bytes
+        except OSError:
+            return 0
+
+    def seconds(self):
+        return self.mark() / self.rate
+
+    def samples(self, start=0, end=None, channel=0):
+        """One channel's samples between two marks (frames)."""
+        with open(self.path, "rb") as f:
+            f.seek(start * self.frame_bytes)
+            n = None if end is None else max(0, end - start) * self.frame_bytes
+            blob = f.read() if n is None else f.read(n)
+        blob = blob[:len(blob) - len(blob) % self.frame_bytes]
+        pcm = array.array("h")
+        pcm.frombytes(blob)
+        if sys.byteorder != "little":
+            pcm.byteswap()
+        return pcm[channel::self.channels]
+
+    def wait_sound(self, since, timeout=20, threshold=300, window_ms=20):
+        """Frame mark where the recording first gets louder than threshold (RMS)
+        after since; AssertionError when it stays quiet."""
+        step = self.rate * window_ms // 1000
+        pos = since
+        deadline = time.monotonic() + scaled(timeout)
+        while True:
+            end = self.mark()
+            while pos + step <= end:
+                if rms(self.samples(pos, pos + step)) >= threshold:
+                    return pos
+                pos += step
+            if time.monotonic() >= deadline:
+                loud = peak_rms(self.samples(since, end), step)
+                raise AssertionError(f"no sound above RMS {threshold} in "
+                                     f"{(end - since) / self.rate:.1f} s recorded "
+                                     f"(loudest {window_ms} ms: RMS {loud:.0f})")
+            time.sleep(0.1)
+
+
+def rms(samples):
+    if not samples:
+        return 0.0
+    return math.sqrt(sum(s * s for s in samples) / len(samples))
+
+
+def peak_rms(samples, step):
+    return max((rms(samples[i:i + step]) for i in range(0, max(1, len(samples) - step + 1), step)),
+               default=0.0)
+
+
+def zero_crossing_frequency(samples, rate):
+    """Frequency of a clean tone from its rising zero crossings."""
+    rising = [i for i in range(1, len(samples)) if samples[i - 1] < 0 <= samples[i]]
+    if len(rising) < 3:
+        return 0.0
+    return (len(rising) - 1) * rate / (rising[-1] - rising[0])
+
+
+def dft_peak(samples, rate, fmin=50.0, fmax=4000.0, step=5.0):
+    """Strongest frequency between fmin and fmax (Goertzel scan, step Hz)."""
+    n = len(samples)
+    best, best_power = 0.0, -1.0
+    f = fmin
+    while f <= fmax:
+        coeff = 2 * math.cos(2 * math.pi * f / rate)
+        s1 = s2 = 0.0
+        for x in samples:
+            s1, s2 = x + coeff * s1 - s2, s1
+        power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+        if power > best_power:
+            best, best_power = f, power
+        f += step
+    return best if n else 0.0
+
+
+# ---- UDP on loopback -------------------------------------------------------------
+
+class UdpListener:
+    """A bound UDP socket that collects datagrams (data, (host, port))."""
+
+    def __init__(self, port, host="127.0.0.1", wait=20):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        deadline = time.monotonic() + scaled(wait)
+        while True:
+            try:
+                self.sock.bind((host, port))
+                break
+            except OSError as e:
+                if time.monotonic() >= deadline:
+                    self.sock.close()
+                    raise AssertionError(f"cannot bind UDP {host}:{port} ({e}); "
+                                         "another program holds it") from None
+                time.sleep(0.5)
+        self.address = self.sock.getsockname()
+        self.received = []
+
+    def recv(self, timeout=5):
+        self.sock.settimeout(max(0.01, scaled(timeout)))
+        try:
+            data, addr = self.sock.recvfrom(65536)
+        except socket.timeout:
+            return None
+        self.received.append((data, addr))
+        return data, addr
+
+    def expect(self, data, timeout=30):
+        """Waits for a datagram equal to data; returns (data, addr)."""
+        deadline = time.monotonic() + scaled(timeout)
+        seen = []
+        while time.monotonic() < deadline:
+            got = self.recv(max(0.05, (deadline - time.monotonic()) / TIMEOUT_SCALE))
+            if got is None:
+                continue
+            if got[0] == data:
+                return got
+            seen.append(got[0])
+        raise AssertionError(f"no datagram {data!r} ({len(data)} bytes) on "
+                             f"{self.address[0]}:{self.address[1]}; got {seen!r}")
+
+    def drain(self):
+        out = []
+        while True:
+            got = self.recv(0.05)
+            if got is None:
+                return out
+            out.append(got)
+
+    def close(self):
+        self.sock.close()
+
+
+def send_udp(data, port, host="127.0.0.1", source="127.0.0.1"):
+    """Sends one datagram from source (any 127.x.y.z address works on Linux)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind((source, 0))
+        s.sendto(data, (host, port))
+        return s.getsockname()
+
+
+def udp_local_addresses(port):
+    """Local IPv4 addresses that UDP sockets on this machine have bound to port."""
+    found = []
+    with open("/proc/net/udp") as f:
+        next(f)
+        for line in f:
+            hexaddr, hexport = line.split()[1].split(":")
+            if int(hexport, 16) == port:
+                found.append(socket.inet_ntoa(bytes.fromhex(hexaddr)[::-1]))
+    return found
+
+
+def udp_ports_of(pid):
+    """Local UDP (address, port) pairs of sockets that process pid holds."""
+    inodes = set()
+    try:
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            try:
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            except OSError:
+                continue
+            if target.startswith("socket:["):
+                inodes.add(target[8:-1])
+    except OSError:
+        return []
+    found = []
+    with open("/proc/net/udp") as f:
+        next(f)
+        for line in f:
+            cols = line.split()
+            if cols[9] in inodes:
+                hexaddr, hexport = cols[1].split(":")
+                addr = socket.inet_ntoa(bytes.fromhex(hexaddr)[::-1])
+                found.append((addr, int(hexport, 16)))
+    return found
