@@ -1,0 +1,104 @@
+"""./orva demo: the local relay (when built) and Orva-Lin.exe under Wine.
+
+On a desktop ($DISPLAY reachable) the client opens there with the desktop's
+sound and runs until it is closed or Ctrl-C is pressed. Without a display it
+runs on a private virtual screen with a null sound sink, and after a few
+seconds a screenshot is saved (out/demo.png by default) and everything ends.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+
+RELAY = harness.BUILD / "servers" / "relay" / "orva-relay"
+TITLE = "ORVA-LIN"
+
+
+def display_reachable(display):
+    if not display:
+        return False
+    try:
+        r = subprocess.run(["xdotool", "getdisplaygeometry"], env=dict(os.environ, DISPLAY=display),
+                           capture_output=True, timeout=10)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return r.returncode == 0
+
+
+def start_relay(workdir, log_path):
+    """The relay on 127.0.0.1, or None when it has not been built."""
+    if not RELAY.is_file():
+        print(f"relay: {RELAY} not built; the client runs without a relay")
+        return None
+    log_path.parent.mkdir(parents=True, exist_ok=True)
+    with open(log_path, "wb") as log_f:
+        relay = harness.spawn([str(RELAY), "--bind", "127.0.0.1", "--ctl", str(workdir / "relay.ctl")],
+                               env=dict(os.environ), stdout=log_f, stderr=log_f)
+    time.sleep(0.5)
+    if relay.poll() is not None:
+        print(f"relay: ended at once (code {relay.returncode}); see {log_path}")
+        return None
+    print(f"relay: running on 127.0.0.1 (pid {relay.pid}, log {log_path})")
+    return relay
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seconds", type=float, default=6,
+                        help="wait before the screenshot when there is no display (default 6)")
+    parser.add_argument("--screenshot", default=str(harness.REPO / "out" / "demo.png"),
+                        help="where the screenshot goes (default out/demo.png)")
+    parser.add_argument("--headless", action="store_true",
+                        help="use a private virtual display even when $DISPLAY is set")
+    args = parser.parse_args()
+
+    display = os.environ.get("DISPLAY")
+    desktop = not args.headless and display_reachable(display)
+    if display and not desktop and not args.headless:
+        print(f"display {display} not reachable: using a private virtual display")
+
+    workdir = Path(tempfile.mkdtemp(prefix="orva-demo-"))
+    relay = None
+    bed = harness.Bed("demo", audio="host" if desktop else True,
+                      display=display if desktop else None)
+    try:
+        with bed:
+            relay = start_relay(workdir, harness.REPO / "out" / "demo-relay.log")
+            if desktop:
+                bed.set_managed(True)      # the desktop's window manager takes it
+            folder = bed.program_folder()
+            client = bed.start_client(folder)
+            print(f"client: started under Wine on {bed.display}")
+            wid = bed.wait_window(TITLE, timeout=120)
+            if desktop:
+                print("client: running; close its window (Escape or the cross) or press Ctrl-C")
+                while client.alive():
+                    time.sleep(0.5)
+                print(f"client: ended with code {client.popen.returncode}")
+            else:
+                time.sleep(harness.scaled(args.seconds))
+                shot = Path(args.screenshot).resolve()
+                bed.screenshot(shot)
+                x, y, w, h = bed.geometry(wid)
+                print(f"screenshot: {shot} (client window {w}x{h} at {x},{y})")
+    except KeyboardInterrupt:
+        print("\ninterrupted: ending the demo")
+    except AssertionError as e:
+        print(f"demo failed: {e}", file=sys.stderr)
+        return 1
+    finally:
+        harness.stop_child(relay)
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
