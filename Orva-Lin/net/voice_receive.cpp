@@ -102,8 +102,8 @@ CyclePlan nextSupervisorCycle(SupervisorCycle& c, int channelPort) {
   plan.list = c.listNext;
   c.listNext = !c.listNext;
   if (!plan.list) return plan;
-  plan.listPorts[0] = channelPort + proto::kListPortOffset;
-  plan.listPorts[1] = proto::kListPortBase + c.listRotation;
+  plan.listBases[0] = channelPort;
+  plan.listBases[1] = proto::kVoicePortBase + c.listRotation;
   c.listRotation = (c.listRotation + 1) % proto::kChannelCount;
   return plan;
 }

@@ -68,7 +68,7 @@ struct SupervisorCycle {
 };
 struct CyclePlan {
   bool list = false;
-  int listPorts[2] = {};  // list cycle: relay ports of the two requests
+  int listBases[2] = {};  // list cycle: each request goes to base + 1000
 };
 CyclePlan nextSupervisorCycle(SupervisorCycle& c, int channelPort);
 

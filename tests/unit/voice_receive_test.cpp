@@ -357,8 +357,8 @@ TEST(SupervisorCycles, ListCyclesAlternateWithSupervisorAndVisitEveryChannel) {
     const net::CyclePlan p = net::nextSupervisorCycle(cycle, port);
     ASSERT_EQ(p.list, i % 2 == 0) << "cycle " << i;
     if (!p.list) continue;
-    EXPECT_EQ(p.listPorts[0], proto::kListPortBase + 4);
-    rotated.push_back(p.listPorts[1] - proto::kListPortBase);
+    EXPECT_EQ(p.listBases[0], kLobby + 4);
+    rotated.push_back(p.listBases[1] - proto::kVoicePortBase);
   }
   EXPECT_EQ(rotated, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 1}));
 }
