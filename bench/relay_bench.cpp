@@ -77,8 +77,8 @@ struct Peer {
   int fd = -1;
   std::uint16_t account = 0;
   int pollVariant = 0;
-  std::int64_t lastPollNs = 0;
-  std::int64_t previousPollNs = 0;
+  std::int64_t pollNs[4] = {};   // the last polls sent, newest at pollAt
+  int pollAt = 0;
   std::int64_t nextPollNs = 0;
 };
 
@@ -86,17 +86,19 @@ void sendPoll(Peer& p) {
   std::uint8_t buf[64];
   p.pollVariant = net::nextPollVariant(p.pollVariant);
   const std::size_t n = net::buildPoll(buf, p.pollVariant, p.account, "bench-client-001");
-  p.previousPollNs = p.lastPollNs;
-  p.lastPollNs = wallNs();
+  p.pollAt = (p.pollAt + 1) % 4;
+  p.pollNs[p.pollAt] = wallNs();
   sendTo(p.fd, proto::kVoicePortBase + kChannel, buf, n);
 }
 
 struct Level {
   int listeners;
   long sent;
+  long skipped;
   long expected;
   long received;
   long overflow;
+  long receiveBufferDrops;
   std::vector<std::int64_t> turnaround;
   std::vector<std::int64_t> endToEnd;
   double relayCpu;   // share of one core
@@ -127,8 +129,31 @@ long processTicks(pid_t pid) {
   return utime + stime;
 }
 
+// System-wide UDP datagrams dropped for a full receive buffer (relay or generator).
+long udpReceiveBufferErrors() {
+  FILE* f = std::fopen("/proc/net/snmp", "r");
+  if (!f) return 0;
+  char names[512], values[512];
+  long result = 0;
+  while (std::fgets(names, sizeof names, f) && std::fgets(values, sizeof values, f)) {
+    if (std::strncmp(names, "Udp:", 4) != 0) continue;
+    char* ns = nullptr;
+    char* vs = nullptr;
+    char* n = strtok_r(names, " \n", &ns);
+    char* v = strtok_r(values, " \n", &vs);
+    while (n && v) {
+      if (std::strcmp(n, "RcvbufErrors") == 0) result = std::atol(v);
+      n = strtok_r(nullptr, " \n", &ns);
+      v = strtok_r(nullptr, " \n", &vs);
+    }
+    break;
+  }
+  std::fclose(f);
+  return result;
+}
+
 long relayCounter(const std::string& ctl, const char* name) {
-  const std::string command = std::string(ORVA_RELAY_BIN) + " ctl --ctl " + ctl + " counters";
+  const std::string command = std::string(ORVA_RELAY_BIN) + " ctl --ctl " + ctl + " counters 2>/dev/null";
   FILE* p = popen(command.c_str(), "r");
   if (!p) return -1;
   char line[256];
@@ -173,9 +198,14 @@ void drain(Peer& p, std::uint32_t run, const std::vector<std::int64_t>& sentNs, 
     std::memcpy(&index, audio.pcm.data() + 4, 4);
     if (blockRun != run || index >= sentNs.size()) continue;
     ++level.received;
-    // The block went out in answer to the last poll sent before it arrived.
-    const std::int64_t poll = p.lastPollNs <= arrival ? p.lastPollNs : p.previousPollNs;
-    level.turnaround.push_back(arrival - poll);
+    // The block went out in answer to the last poll sent before it arrived;
+    // a generator that drains late may have sent more polls since.
+    std::int64_t poll = 0;
+    for (int k = 0; k < 4 && poll == 0; ++k) {
+      const std::int64_t t = p.pollNs[(p.pollAt + 4 - k) % 4];
+      if (t != 0 && t <= arrival) poll = t;
+    }
+    if (poll != 0) level.turnaround.push_back(arrival - poll);
     level.endToEnd.push_back(arrival - sentNs[index]);
   }
 }
@@ -189,6 +219,7 @@ Level runLevel(std::vector<Peer>& listeners, Peer& talker, int count, std::uint3
   level.turnaround.reserve(static_cast<std::size_t>(blocks) * count);
   level.endToEnd.reserve(static_cast<std::size_t>(blocks) * count);
   const long overflowBefore = relayCounter(ctl, "queue.overflow");
+  const long rcvbufBefore = udpReceiveBufferErrors();
 
   std::vector<Peer*> all;
   all.push_back(&talker);
@@ -219,7 +250,14 @@ Level runLevel(std::vector<Peer>& listeners, Peer& talker, int count, std::uint3
       if (p.nextPollNs < now) p.nextPollNs = now;
       cursor = (cursor + 1) % all.size();
     }
-    while (sent < blocks && now >= talkStart + sent * proto::kBlockMicros * 1000LL) {
+    // A stalled generator skips the blocks it missed rather than bursting
+    // them: a burst would build queues that the 31.25 ms schedule never
+    // drains while the talker goes on, and the figures would measure the stall.
+    while (sent < blocks - 1 && now >= talkStart + (sent + 1) * proto::kBlockMicros * 1000LL) {
+      ++sent;
+      ++level.skipped;
+    }
+    if (sent < blocks && now >= talkStart + sent * proto::kBlockMicros * 1000LL) {
       std::uint8_t pcm[proto::kPcmBlockBytes] = {};
       sentNs[sent] = wallNs();
       std::memcpy(pcm, &run, 4);
@@ -249,9 +287,10 @@ Level runLevel(std::vector<Peer>& listeners, Peer& talker, int count, std::uint3
   const double hz = static_cast<double>(sysconf(_SC_CLK_TCK));
   level.relayCpu = (processTicks(relayPid) - relayTicks0) / hz / seconds;
   level.benchCpu = (processTicks(getpid()) - benchTicks0) / hz / seconds;
-  level.sent = sent;
-  level.expected = static_cast<long>(sent) * count;
+  level.sent = sent - level.skipped;
+  level.expected = level.sent * count;
   level.overflow = relayCounter(ctl, "queue.overflow") - overflowBefore;
+  level.receiveBufferDrops = udpReceiveBufferErrors() - rcvbufBefore;
   return level;
 }
 
@@ -259,14 +298,27 @@ Level runLevel(std::vector<Peer>& listeners, Peer& talker, int count, std::uint3
 
 int main(int argc, char** argv) {
   std::vector<int> levels = {100, 250, 500, 1000, 1500, 2000, 2500, 3000, 3500, 4000};
-  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    std::printf("usage: relay_bench [N ...]   listener counts to try (default 100..4000)\n");
-    return 0;
+  bool keepGoing = false;
+  std::vector<int> asked;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::printf("usage: relay_bench [--keep-going] [N ...]\n"
+                  "  N             listener counts to try (default 100..4000)\n"
+                  "  --keep-going  go on past the first level that loses or delays blocks\n");
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--keep-going") == 0) {
+      keepGoing = true;
+    } else {
+      const int n = std::atoi(argv[i]);
+      if (n < 1 || n > 4000) {
+        std::fprintf(stderr, "relay_bench: listener count %s outside 1..4000\n", argv[i]);
+        return 2;
+      }
+      asked.push_back(n);
+    }
   }
-  if (argc > 1) {
-    levels.clear();
-    for (int i = 1; i < argc; ++i) levels.push_back(std::atoi(argv[i]));
-  }
+  if (!asked.empty()) levels = asked;
   const int most = *std::max_element(levels.begin(), levels.end());
   rlimit lim;
   getrlimit(RLIMIT_NOFILE, &lim);
@@ -316,11 +368,12 @@ int main(int argc, char** argv) {
   std::printf("relay pinned to cpu 0, generator to cpu 1 (%ld cpus, load %.2f); one talker, "
               "listeners polling every %d ms, %d ms of speech per level\n",
               cpus, load[0], kPollMs, kRunMs);
-  std::printf("%9s %7s %9s %6s %8s %8s %8s %8s %8s %8s %7s %7s\n", "listeners", "blocks",
-              "delivered", "lost", "overflow", "turn p50", "turn p99", "turn max", "e2e p50",
-              "e2e p99", "relay", "gen");
+  std::printf("%9s %7s %9s %6s %8s %7s %8s %8s %8s %8s %8s %7s %7s\n", "listeners", "blocks",
+              "delivered", "lost", "overflow", "rcvbuf", "turn p50", "turn p99", "turn max",
+              "e2e p50", "e2e p99", "relay", "gen");
   const std::int64_t wallStart = wallNs();
   int served = 0;
+  bool failed = false;
   std::uint32_t run = 0;
   for (int count : levels) {
     if ((wallNs() - wallStart) / 1'000'000'000 > kWallLimitS) {
@@ -346,16 +399,20 @@ int main(int argc, char** argv) {
     const std::int64_t tmax = percentile(level.turnaround, 1.0);
     const std::int64_t e50 = percentile(level.endToEnd, 0.50);
     const std::int64_t e99 = percentile(level.endToEnd, 0.99);
-    std::printf("%9d %7ld %9ld %6ld %8ld %6.2fms %6.2fms %6.2fms %6.2fms %6.2fms %6.0f%% %6.0f%%\n",
-                count, level.sent, level.received, lost, level.overflow, t50 / 1e6, t99 / 1e6,
+    std::printf("%9d %7ld %9ld %6ld %8ld %7ld %6.2fms %6.2fms %6.2fms %6.2fms %6.2fms %6.0f%% "
+                "%6.0f%%\n",
+                count, level.sent, level.received, lost, level.overflow, level.receiveBufferDrops,
+                t50 / 1e6, t99 / 1e6,
                 tmax / 1e6, e50 / 1e6, e99 / 1e6, level.relayCpu * 100, level.benchCpu * 100);
     std::fflush(stdout);
     if (lost > 0 || t99 > kDelayLimitNs) {
       std::printf("limit: %d listeners %s\n", count,
                   lost > 0 ? "lost blocks" : "had p99 turnaround above 5 ms");
-      break;
+      failed = true;
+      if (!keepGoing) break;
+    } else if (!failed) {
+      served = count;
     }
-    served = count;
   }
   std::printf("served without loss and with p99 turnaround <= 5 ms: %d listeners\n", served);
   kill(relay, SIGTERM);
