@@ -54,10 +54,10 @@ SCREEN = (1280, 1024)
 def protocol_constant(name, header=REPO / "common" / "protocol.h"):
     """An integer constant of the shared wire header, so tests never restate it."""
     text = header.read_text(encoding="utf-8")
-    m = re.search(r"\b" + re.escape(name) + r"\s*=\s*([0-9xXa-fA-F']+)", text)
+    m = re.search(r"\b" + re.escape(name) + r"\s*=\s*(?:'(.)'|([0-9][0-9xXa-fA-F']*))", text)
     if not m:
         raise AssertionError(f"{name} not found in {header}")
-    return int(m.group(1).replace("'", ""), 0)
+    return ord(m.group(1)) if m.group(1) else int(m.group(2).replace("'", ""), 0)
 
 
 def companion_port():

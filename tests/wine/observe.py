@@ -183,14 +183,20 @@ def dft_peak(samples, rate, fmin=50.0, fmax=4000.0, step=5.0):
 class UdpListener:
     """A bound UDP socket that collects datagrams (data, (host, port))."""
 
-    def __init__(self, port, host="127.0.0.1", wait=20):
+    def __init__(self, port, host="127.0.0.1", wait=180):
+        """Binds host:port, waiting while another test run holds it (the
+        companion port is fixed, so two runs side by side take turns)."""
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         deadline = time.monotonic() + scaled(wait)
+        told = False
         while True:
             try:
                 self.sock.bind((host, port))
                 break
             except OSError as e:
+                if not told and port:
+                    log(f"UDP {host}:{port} is busy; waiting up to {scaled(wait):.0f} s")
+                    told = True
                 if time.monotonic() >= deadline:
                     self.sock.close()
                     raise AssertionError(f"cannot bind UDP {host}:{port} ({e}); "
@@ -208,19 +214,35 @@ class UdpListener:
         self.received.append((data, addr))
         return data, addr
 
-    def expect(self, data, timeout=30):
-        """Waits for a datagram equal to data; returns (data, addr)."""
+    def next_from(self, sender, timeout=30):
+        """The next datagram from sender (host, port); others are skipped:
+        on a shared machine other clients may talk to the same port."""
+        deadline = time.monotonic() + scaled(timeout)
+        while time.monotonic() < deadline:
+            got = self.recv(max(0.05, (deadline - time.monotonic()) / TIMEOUT_SCALE))
+            if got and (sender is None or got[1] == tuple(sender)):
+                return got
+        return None
+
+    def expect(self, data, timeout=30, sender=None, accept=None):
+        """Waits for a datagram equal to data, from sender when given and
+        passing accept(addr) when given; returns (data, addr)."""
         deadline = time.monotonic() + scaled(timeout)
         seen = []
         while time.monotonic() < deadline:
-            got = self.recv(max(0.05, (deadline - time.monotonic()) / TIMEOUT_SCALE))
+            got = self.next_from(sender, (deadline - time.monotonic()) / TIMEOUT_SCALE)
             if got is None:
                 continue
-            if got[0] == data:
+            if got[0] == data and (accept is None or accept(got[1])):
                 return got
-            seen.append(got[0])
+            seen.append(got)
         raise AssertionError(f"no datagram {data!r} ({len(data)} bytes) on "
-                             f"{self.address[0]}:{self.address[1]}; got {seen!r}")
+                             f"{self.address[0]}:{self.address[1]}"
+                             f"{f' from {sender}' if sender else ''}; got {seen!r}")
+
+    def send(self, data, addr):
+        """Answers from this socket, as the program it stands in for would."""
+        self.sock.sendto(data, addr)
 
     def drain(self):
         out = []
@@ -234,10 +256,11 @@ class UdpListener:
         self.sock.close()
 
 
-def send_udp(data, port, host="127.0.0.1", source="127.0.0.1"):
-    """Sends one datagram from source (any 127.x.y.z address works on Linux)."""
+def send_udp(data, port, host="127.0.0.1", source="127.0.0.1", source_port=0):
+    """Sends one datagram from source (any 127.x.y.z address works on Linux);
+    returns the (address, port) it came from."""
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind((source, 0))
+        s.bind((source, source_port))
         s.sendto(data, (host, port))
         return s.getsockname()
 

@@ -51,7 +51,10 @@ class ClientShell(unittest.TestCase):
         """A client whose start-up is over: the greeting is the last thing
         it sends before its message loop."""
         client = self.start()
-        greeting = companion.expect(GREETING, timeout=90)
+        # Only this client's greeting counts: its link socket is one of its own.
+        greeting = companion.expect(
+            GREETING, timeout=90,
+            accept=lambda addr: addr[1] in {p for _, p in harness.udp_ports_of(client.pid)})
         wid = bed.wait_window(TITLE, timeout=30)
         return client, wid, greeting[1]
 
@@ -93,7 +96,7 @@ class ClientShell(unittest.TestCase):
                 self.assertGreaterEqual(img.count(rect, yellow), least, f"{name} edge not framed")
 
     def test_second_copy_exits_1_and_leaves_the_first_running(self):
-        first, _, _ = self.start_running()
+        first, _, link = self.start_running()
         folder = Path(bed.prefix) / "drive_c" / harness.INSTALL_DIR
         second = bed.launch(folder / harness.CLIENT_EXE, folder, name="Orva-Lin-2")
         self.addCleanup(second.stop)
@@ -120,7 +123,7 @@ class ClientShell(unittest.TestCase):
         self.assertEqual(len(bed.find_windows(TITLE)), 1)
         # The first copy still answers: a right click still reaches the companion.
         bed.click(bed.wait_window(TITLE), 275, 400, button=3)
-        companion.expect(ELSEWHERE, timeout=20)
+        companion.expect(ELSEWHERE, timeout=20, sender=link)
 
     def test_missing_picture_names_it_and_ends_the_program(self):
         for missing, ref in (("btn-fleche.bmp", "ARROW-BTN"),
@@ -157,14 +160,13 @@ class ClientShell(unittest.TestCase):
                     # Only the status line changes; prove it by the next click's
                     # datagram arriving first.
                     bed.click(wid, 275, 400, button=3)
-                    got = companion.recv(20)
+                    got = companion.next_from(source, 20)
                     self.assertIsNotNone(got, "nothing arrived after the control click")
                     self.assertEqual(got[0], ELSEWHERE)
                     continue
                 data = text if isinstance(text, bytes) else text.encode("cp1252")
                 self.assertEqual(len(data), size)
-                _, sender = companion.expect(data, timeout=20)
-                self.assertEqual(sender, source)
+                companion.expect(data, timeout=20, sender=source)
 
     def test_escape_ends_with_code_0(self):
         client, wid, _ = self.start_running()
@@ -194,16 +196,20 @@ class ClientShell(unittest.TestCase):
                                delta=harness.CHIME_HZ * 0.03)
 
     def test_companion_link_is_bound_to_loopback_and_ignores_other_senders(self):
-        client, wid, (_, port) = self.start_running()
-        self.assertEqual(harness.udp_local_addresses(port), ["127.0.0.1"])
-        for payload in (b"T", b"R", b"Tmore", b"\x00", bytes(1024), bytes(4000)):
-            harness.send_udp(payload, port, source="127.0.0.2")
-        time.sleep(1.5)
+        client, wid, link = self.start_running()
+        self.assertEqual(link[0], "127.0.0.1")
+        # Bound to the loopback address itself, not to every interface.
+        self.assertEqual(harness.udp_local_addresses(link[1]), ["127.0.0.1"])
+        # Strangers on another loopback address, even from the companion's
+        # port, with markers and hostile sizes: the client carries on.
+        for payload, source_port in ((b"T", harness.companion_port()), (b"T", 0), (b"R", 0),
+                                     (b"Tmore", 0), (b"", 0), (bytes(1024), 0), (bytes(4000), 0)):
+            harness.send_udp(payload, link[1], source="127.0.0.2", source_port=source_port)
+        time.sleep(harness.scaled(1.5))
         self.assertTrue(client.alive())
         companion.drain()
         bed.click(wid, 275, 400, button=3)
-        companion.expect(ELSEWHERE, timeout=20)
-
+        companion.expect(ELSEWHERE, timeout=20, sender=link)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
