@@ -75,6 +75,7 @@ def _die_with_parent():
 
 
 def spawn(argv, env, cwd=None, stdout=None, stderr=None, pass_fds=()):
+    """A child process that gets SIGTERM when this one dies."""
     return subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                             stdout=stdout, stderr=stderr, pass_fds=pass_fds,
                             preexec_fn=_die_with_parent)
@@ -212,13 +213,13 @@ class Bed:
         log(f"bed {self.root.name}: display {self.display}, sound {sound}")
 
     def _start_xvfb(self):
+        # -displayfd: the server picks a free display number and writes it here.
         r, w = os.pipe()
-        log_f = open(self.root / "xvfb.log", "wb")
-        self.xvfb = spawn(["Xvfb", "-displayfd", str(w), "-screen", "0",
-                            f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp", "-noreset"],
-                           env=dict(os.environ), stdout=log_f, stderr=log_f, pass_fds=(w,))
+        with open(self.root / "xvfb.log", "wb") as log_f:
+            self.xvfb = spawn(["Xvfb", "-displayfd", str(w), "-screen", "0",
+                               f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp", "-noreset"],
+                              env=dict(os.environ), stdout=log_f, stderr=log_f, pass_fds=(w,))
         os.close(w)
-        log_f.close()
         got = b""
         deadline = time.monotonic() + scaled(30)
         os.set_blocking(r, False)
@@ -246,15 +247,15 @@ class Bed:
                    PULSE_RUNTIME_PATH=str(self.pulse_dir), XDG_CONFIG_HOME=str(self.pulse_dir),
                    DBUS_SESSION_BUS_ADDRESS="disabled:")
         env.pop("DISPLAY", None)
-        log_f = open(self.root / "pulse.log", "wb")
-        self.pulse = spawn(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                             "--use-pid-file=no", "--disallow-exit", "--log-target=stderr",
-                             "-F", "/dev/null",
-                             "-L", "module-null-sink sink_name=orva_sink rate=48000 channels=2 "
-                                   "sink_properties=device.description=OrvaNullSink",
-                             "-L", f"module-native-protocol-unix auth-anonymous=1 socket={sock}"],
-                            env=env, stdout=log_f, stderr=log_f)
-        log_f.close()
+        # -n -F /dev/null: none of the system's configuration, only these modules.
+        with open(self.root / "pulse.log", "wb") as log_f:
+            self.pulse = spawn(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                "--use-pid-file=no", "--disallow-exit", "--log-target=stderr",
+                                "-F", "/dev/null",
+                                "-L", "module-null-sink sink_name=orva_sink rate=48000 "
+                                      "channels=2 sink_properties=device.description=OrvaNullSink",
+                                "-L", f"module-native-protocol-unix auth-anonymous=1 socket={sock}"],
+                               env=env, stdout=log_f, stderr=log_f)
         self.pulse_server = f"unix:{sock}"
         self._pulse_env = dict(env, PULSE_SERVER=self.pulse_server)
 
@@ -273,9 +274,9 @@ class Bed:
         path = self.root / "monitor.raw"
         with open(path, "wb") as out, open(self.root / "parec.log", "wb") as err:
             self.parec = spawn(["parec", "--device=orva_sink.monitor", "--format=s16le",
-                                 f"--rate={RECORD_RATE}", f"--channels={RECORD_CHANNELS}",
-                                 "--latency-msec=10", "--raw"],
-                                env=self._pulse_env, stdout=out, stderr=err)
+                                f"--rate={RECORD_RATE}", f"--channels={RECORD_CHANNELS}",
+                                "--latency-msec=10", "--raw"],
+                               env=self._pulse_env, stdout=out, stderr=err)
         self.recorder = Recorder(path)
         # The null sink's monitor delivers silence as soon as the stream runs.
         poll(lambda: self.recorder.mark() > RECORD_RATE // 20 or self.parec.poll() is not None,
@@ -389,7 +390,7 @@ class Bed:
             env.update(extra_env)
         with open(log_path, "wb") as log_f:
             popen = spawn(["wine", str(exe), *args], env=env, cwd=str(cwd),
-                           stdout=log_f, stderr=log_f)
+                          stdout=log_f, stderr=log_f)
         proc = WineProcess(popen, name, Path(prefix or self.prefix), log_path)
         self.processes.append(proc)
         return proc
@@ -414,8 +415,12 @@ class Bed:
     def wininfo(self, prefix=None):
         """Every top-level window of the prefix's wineserver, with control texts."""
         exe = ensure_tools() / "wininfo.exe"
-        r = subprocess.run(["wine", str(exe)], env=self.env(prefix), capture_output=True,
-                           timeout=scaled(60), cwd=str(self.root))
+        try:
+            r = subprocess.run(["wine", str(exe)], env=self.env(prefix), capture_output=True,
+                               timeout=scaled(60), cwd=str(self.root))
+        except subprocess.TimeoutExpired:
+            log("wininfo.exe did not answer within 60 s")
+            return []
         return parse_wininfo(r.stdout.decode("utf-8", errors="replace"))
 
     def wait_win32(self, title, prefix=None, timeout=30, visible=True):

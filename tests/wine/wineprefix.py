@@ -166,8 +166,7 @@ def copy_prefix(dst):
              "drive_c/windows/winsxs/")
 
     def place(s, d):
-        rel = os.path.relpath(s, src) + ""
-        if rel.startswith(heavy):
+        if os.path.relpath(s, src).startswith(heavy):
             try:
                 os.link(s, d)
                 return d
@@ -175,7 +174,10 @@ def copy_prefix(dst):
                 pass
         return shutil.copy2(s, d)
 
-    shutil.copytree(src, dst, symlinks=True, copy_function=place)
+    # Shared lock: a template being remade is never copied half-way.
+    with open(BUILD / "wine-prefix-template.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_SH)
+        shutil.copytree(src, dst, symlinks=True, copy_function=place)
     return Path(dst)
 
 
