@@ -1,6 +1,5 @@
 #include "Orva-Lin/net/relay.h"
 
-#include <ws2tcpip.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 
@@ -34,7 +33,6 @@ constexpr DWORD kSupervisorSettleMs = 200;
 constexpr DWORD kSupervisorRestMs = 500;
 constexpr DWORD kNoticeRestMs = 200;
 
-constexpr char kUpdateText[] = "Votre application doit être mise à jour";
 constexpr char kCloseText[] = "Le superviseur va fermer\nautomatiquement votre application\ndans 20 secondes";
 constexpr wchar_t kSupervisorTitle[] = L"Info du Superviseur";
 constexpr wchar_t kUpdateTextWide[] = L"Votre application doit être mise à jour";
