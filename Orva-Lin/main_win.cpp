@@ -133,10 +133,15 @@ void startThread(LPTHREAD_START_ROUTINE body) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  // Held for the life of the process; the system releases it at exit.
-  static win::Handle instanceMutex(CreateMutexW(nullptr, TRUE, proto::kClientMutexName));
+  // Held for the life of the process; the system releases it at exit. The
+  // error code is read before anything else runs: even the guarded set-up of
+  // a static local clears it.
+  HANDLE created = CreateMutexW(nullptr, TRUE, proto::kClientMutexName);
+  const DWORD createError = GetLastError();
+  static win::Handle instanceMutex;
+  instanceMutex.reset(created);
   if (!instanceMutex) return 1;
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  if (createError == ERROR_ALREADY_EXISTS) {
     MessageBoxW(nullptr,
                 L"Another instance of application Orva-Lin\nis already running.\n"
                 L"Une autre instance de l’application Orva-Lin\nest déjà en cours d’exécution.\n",

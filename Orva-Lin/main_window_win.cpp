@@ -27,7 +27,7 @@ namespace {
 
 constexpr UINT kAnimationTimer = 4;
 constexpr WPARAM kQuitCommand = 105;
-constexpr wchar_t kCreditText[] = L"Conception : l'équipe Orva-Lin";
+constexpr wchar_t kCreditText[] = L"Équipe Orva-Lin";
 bool quitHighlighted = false;
 HWND shareWindow = nullptr;
 
