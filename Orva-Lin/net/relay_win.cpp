@@ -128,9 +128,10 @@ void sendPoll() {
   sendToRelay(voiceSocket.load(), poll.buffer, n, channelPort.load(std::memory_order_relaxed));
 }
 
-// The destroy message is sent, not posted: the main window's handler runs
-// on its own thread while this one waits, and ends the message loop there.
-void closeApplication() { SendMessageW(mainWindow, WM_DESTROY, 0, 0); }
+// Sent, not posted: the main window closes on its own thread while this one
+// waits. Closing (rather than a bare destroy message) really destroys the
+// window, so its children and timers go with it.
+void closeApplication() { SendMessageW(mainWindow, WM_CLOSE, 0, 0); }
 
 void actOnNotice(net::SupervisorAction action) {
   switch (action) {
