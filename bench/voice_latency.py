@@ -21,7 +21,6 @@ import statistics
 import sys
 import threading
 import time
-import wave
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -80,13 +79,7 @@ def bursts_wav(path, count, period, burst, hz=1000, rate=48000, lead=0.5):
         inside = 0 <= k < count and (t - k * period) < burst
         s = int(12000 * math.sin(2 * math.pi * hz * t)) if inside else 0
         pcm.extend((s, s))
-    if sys.byteorder != "little":
-        pcm.byteswap()
-    with wave.open(str(path), "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(pcm.tobytes())
+    return harness.write_wav(path, pcm, 2, rate)
 
 
 def onsets(recorder, start, end, threshold=1500, window_ms=2, gap=0.25):

@@ -39,7 +39,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 # Tests import everything from here.
 from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, Image, Recorder,  # noqa: E402,F401
                      UdpListener, dft_peak, log, near, peak_rms, poll, rms, scaled,
-                     send_udp, udp_local_addresses, udp_ports_of, zero_crossing_frequency)
+                     send_udp, udp_local_addresses, udp_ports_of, write_wav,
+                     zero_crossing_frequency)
 from wineprefix import (BUILD, CHIME_HZ, REPO, TEMPLATE, Win32Window, copy_prefix,  # noqa: E402,F401
                         ensure_prefix_template, ensure_tools, parse_wininfo, prefix_env)
 
@@ -49,6 +50,28 @@ CLIENT_EXE = "Orva-Lin.exe"
 COMPANION_EXE = "Talvo.exe"
 INSTALL_DIR = "Program Files/Orva-Lin"   # under drive_c, as an installer would
 SCREEN = (1280, 1024)
+
+
+def open_client_bed(name):
+    """The bed of one test module. A program folder without the client fails
+    the module: a test that cannot run must not pass as skipped."""
+    exe = DIST / CLIENT_EXE
+    if not exe.is_file():
+        raise AssertionError(f"{exe} is missing: run ./orva build")
+    bed = Bed(name)
+    bed.__enter__()
+    return bed
+
+
+def close_all(*things):
+    """Module teardown: beds are left, listeners closed; None is skipped."""
+    for thing in things:
+        if thing is None:
+            continue
+        if isinstance(thing, Bed):
+            thing.__exit__(None, None, None)
+        else:
+            thing.close()
 
 
 def protocol_constant(name, header=REPO / "common" / "protocol.h"):

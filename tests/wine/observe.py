@@ -9,6 +9,7 @@ import socket
 import subprocess
 import sys
 import time
+import wave
 from pathlib import Path
 
 TIMEOUT_SCALE = float(os.environ.get("ORVA_WINE_TIMEOUT_SCALE") or "1")
@@ -140,6 +141,19 @@ class Recorder:
                                      f"{(end - since) / self.rate:.1f} s recorded "
                                      f"(loudest {window_ms} ms: RMS {loud:.0f})")
             time.sleep(0.1)
+
+
+def write_wav(path, pcm, channels, rate):
+    """Writes 16-bit little-endian PCM (an array of 'h', interleaved) as a WAV."""
+    if sys.byteorder != "little":
+        pcm = array.array("h", pcm)
+        pcm.byteswap()
+    with wave.open(str(path), "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(pcm.tobytes())
+    return path
 
 
 def rms(samples):

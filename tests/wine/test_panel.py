@@ -209,17 +209,13 @@ def gdi_objects(title=TITLE):
 
 def setUpModule():
     global bed, client, client_wid
-    if not (harness.DIST / harness.CLIENT_EXE).is_file():
-        raise AssertionError(f"{harness.DIST / harness.CLIENT_EXE} is missing: run ./orva build")
-    bed = harness.Bed("test_panel")
-    bed.__enter__()
+    bed = harness.open_client_bed("test_panel")
     client = bed.start_client(bed.program_folder())
     client_wid = bed.wait_window(TITLE, timeout=90)
 
 
 def tearDownModule():
-    if bed:
-        bed.__exit__(None, None, None)
+    harness.close_all(bed)
 
 
 def origin():

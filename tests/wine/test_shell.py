@@ -25,18 +25,12 @@ companion = None     # stands in for Talvo on 127.0.0.1:5555
 
 def setUpModule():
     global bed, companion
-    if not (harness.DIST / harness.CLIENT_EXE).is_file():
-        raise AssertionError(f"{harness.DIST / harness.CLIENT_EXE} is missing: run ./orva build")
     companion = harness.UdpListener(harness.companion_port())
-    bed = harness.Bed("test_shell")
-    bed.__enter__()
+    bed = harness.open_client_bed("test_shell")
 
 
 def tearDownModule():
-    if bed:
-        bed.__exit__(None, None, None)
-    if companion:
-        companion.close()
+    harness.close_all(bed, companion)
 
 
 class ClientShell(unittest.TestCase):

@@ -11,7 +11,6 @@ import sys
 import threading
 import time
 import unittest
-import wave
 import array
 import math
 from pathlib import Path
@@ -38,18 +37,12 @@ companion = None   # stands in for Talvo on 127.0.0.1:5555
 
 def setUpModule():
     global bed, companion
-    if not (harness.DIST / harness.CLIENT_EXE).is_file():
-        raise AssertionError(f"{harness.DIST / harness.CLIENT_EXE} is missing: run ./orva build")
     companion = harness.UdpListener(harness.companion_port())
-    bed = harness.Bed("test_voice")
-    bed.__enter__()
+    bed = harness.open_client_bed("test_voice")
 
 
 def tearDownModule():
-    if bed:
-        bed.__exit__(None, None, None)
-    if companion:
-        companion.close()
+    harness.close_all(bed, companion)
 
 
 def write_tone_wav(path, hz, seconds, rate=48000, amplitude=10000):
@@ -57,14 +50,7 @@ def write_tone_wav(path, hz, seconds, rate=48000, amplitude=10000):
     for i in range(int(rate * seconds)):
         s = int(amplitude * math.sin(2 * math.pi * hz * i / rate))
         pcm.extend((s, s))
-    if sys.byteorder != "little":
-        pcm.byteswap()
-    with wave.open(str(path), "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(pcm.tobytes())
-    return path
+    return harness.write_wav(path, pcm, 2, rate)
 
 
 def play_into_sink(a_bed, hz, seconds):

@@ -9,12 +9,10 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import time
-import wave
 from pathlib import Path
 
-from observe import log, scaled
+from observe import log, scaled, write_wav
 
 HERE = Path(__file__).resolve().parent
 REPO = HERE.parent.parent
@@ -48,13 +46,7 @@ def write_chime(path, hz=CHIME_HZ, seconds=CHIME_SECONDS, rate=22050):
         t = i / rate
         env = min(1.0, t / 0.005) * math.exp(-3.5 * t)
         pcm.append(int(20000 * env * math.sin(2 * math.pi * hz * t)))
-    if sys.byteorder != "little":
-        pcm.byteswap()
-    with wave.open(str(path), "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(pcm.tobytes())
+    return write_wav(path, pcm, 1, rate)
 
 
 _TEMPLATE_REG = r"""REGEDIT4
