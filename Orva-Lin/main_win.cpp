@@ -30,6 +30,8 @@
 
 namespace {
 
+constexpr int kAudioCloseWaitMs = 2000;
+
 struct ThreadTimer {
   UINT_PTR requestedId;  // meaningless for a thread timer; the system's id is kept
   UINT period;
@@ -271,5 +273,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     KillTimer(nullptr, timers[slot].id);
   captureState.store(0);
   setCaptureEndpointLevel(savedCaptureLevel);
+  // The other workers end with the process, but the audio thread gets a
+  // moment to close its device: a process that leaves with a stream still
+  // open can take the sound driver down with it (seen under Wine as a crash
+  // at exit). It needs at most a playback cycle and the drain of two buffers.
+  for (int waited = 0; captureState.load() != kCaptureEnded && waited < kAudioCloseWaitMs; waited += 10) Sleep(10);
   return static_cast<int>(msg.wParam);
 }

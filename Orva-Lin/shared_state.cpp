@@ -7,7 +7,9 @@ std::atomic<std::int32_t> sendPaceMode{proto::kPaceNoContact};
 std::atomic<std::int32_t> inactivitySeconds{kInactivityStartSeconds};
 std::atomic<std::uint16_t> accountNumber{0};
 std::atomic<std::int32_t> talkerNumber{0};
-std::atomic<std::int32_t> captureState{0};
+// 1 from the start: a shutdown that comes before the audio thread has run
+// must not be undone by the thread's start.
+std::atomic<std::int32_t> captureState{1};
 std::atomic<bool> panelReady{false};
 std::atomic<bool> paintedSinceFetch{false};
 

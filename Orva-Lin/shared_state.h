@@ -31,7 +31,8 @@ extern std::atomic<std::int32_t> sendPaceMode;
 extern std::atomic<std::int32_t> inactivitySeconds;
 extern std::atomic<std::uint16_t> accountNumber;
 extern std::atomic<std::int32_t> talkerNumber;
-extern std::atomic<std::int32_t> captureState;
+extern std::atomic<std::int32_t> captureState;  // 1 running, 0 asked to stop, 99 ended
+inline constexpr std::int32_t kCaptureEnded = 99;
 extern std::atomic<bool> panelReady;
 extern std::atomic<bool> paintedSinceFetch;
 

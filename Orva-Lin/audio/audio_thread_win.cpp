@@ -219,7 +219,6 @@ void closeCapture() {
 DWORD WINAPI AudioThread(void*) {
   // Sleeps of 10 ms pace both runs; the default 15.6-ms tick is too coarse.
   timeBeginPeriod(1);
-  captureState.store(1);
   do {
     runPlayback();
     openCapture();
@@ -227,6 +226,6 @@ DWORD WINAPI AudioThread(void*) {
     closeCapture();
     txRxLedState.store(led::kBlue, std::memory_order_relaxed);
   } while (captureState.load() == 1);
-  captureState.store(99);
+  captureState.store(kCaptureEnded);
   return 0;
 }
