@@ -233,7 +233,9 @@ class VoiceClient(unittest.TestCase):
         start = bed.recorder.wait_sound(since, timeout=10)
         tone = bed.recorder.samples(start + harness.RECORD_RATE // 10, start + harness.RECORD_RATE // 10 * 6)
         self.assertGreater(harness.rms(tone), 3000)
-        self.assertAlmostEqual(harness.zero_crossing_frequency(tone, harness.RECORD_RATE), 1000, delta=20)
+        # The spectral peak, not zero crossings: a block that arrives late
+        # leaves a 31-ms gap of silence, which shifts a crossing count but
+        # not the pitch.
         self.assertAlmostEqual(tone_frequency(tone, harness.RECORD_RATE), 1000, delta=20)
         # When the relay falls silent the playout buffer runs dry into silence.
         time.sleep(1.0)
