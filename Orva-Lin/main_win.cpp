@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "Orva-Lin/animation.h"
 #include "Orva-Lin/audio/audio_thread.h"
@@ -97,36 +98,31 @@ void loadRequiredPicture(win::Bitmap& picture, const wchar_t* file, const wchar_
   if (!picture) reportMissingFile(ref);
 }
 
-struct Fonts {
-  HDC screen = nullptr;
+// The five faces live on the screen's device context, Arial selected, for
+// the life of the window. Members go in reverse: the selection is undone,
+// then the faces are deleted, then the context is released.
+struct ScreenFonts {
+  win::WindowDc screen{nullptr};
   win::Font faces[5];
-  HGDIOBJ kept = nullptr;
-};
+  std::optional<win::Selection> arial;
 
-void createFonts(Fonts& f) {
-  struct Face {
-    const wchar_t* name;
-    int height;
-    BYTE pitchAndFamily;
-  };
-  static constexpr Face kFaces[] = {
-      {L"Arial", 20, 32}, {L"Times New Roman", 18, 16}, {L"Courier New", 16, 48},
-      {L"Comic Sans MS", 14, 64}, {L"Impact", 12, 80},
-  };
-  f.screen = GetDC(nullptr);
-  for (int i = 0; i < 5; ++i)
-    f.faces[i].reset(CreateFontW(kFaces[i].height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+  ScreenFonts() {
+    struct Face {
+      const wchar_t* name;
+      int height;
+      BYTE pitchAndFamily;
+    };
+    static constexpr Face kFaces[] = {
+        {L"Arial", 20, 32}, {L"Times New Roman", 18, 16}, {L"Courier New", 16, 48},
+        {L"Comic Sans MS", 14, 64}, {L"Impact", 12, 80},
+    };
+    for (int i = 0; i < 5; ++i)
+      faces[i].reset(CreateFontW(kFaces[i].height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, kFaces[i].pitchAndFamily,
                                  kFaces[i].name));
-  if (f.screen && f.faces[0]) f.kept = SelectObject(f.screen, f.faces[0].get());
-}
-
-void releaseFonts(Fonts& f) {
-  if (f.screen && f.kept) SelectObject(f.screen, f.kept);
-  for (win::Font& font : f.faces) font.reset();
-  if (f.screen) ReleaseDC(nullptr, f.screen);
-  f.screen = nullptr;
-}
+    arial.emplace(screen.get(), faces[0].get());
+  }
+};
 
 void startThread(LPTHREAD_START_ROUTINE body) {
   win::Handle thread(CreateThread(nullptr, 0, body, nullptr, 0, nullptr));
@@ -192,8 +188,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   UpdateWindow(mainWindow);
 
   initTransmitLock();
-  Fonts fonts;
-  createFonts(fonts);
+  std::optional<ScreenFonts> fonts;
+  fonts.emplace();
   savedCaptureLevel = getCaptureEndpointLevel();
   resetInputDeviceTable();
 
@@ -268,7 +264,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     DispatchMessageW(&msg);
   }
 
-  releaseFonts(fonts);
+  fonts.reset();
   for (TimerSlot slot : {NetworkPanel, ServerPanel, KnobPanel, ChannelPanel, AccountRefresh, StatusLine, TimeLeft})
     KillTimer(nullptr, timers[slot].id);
   captureState.store(0);
