@@ -431,9 +431,9 @@ class Bed:
         return self.run(ensure_tools() / "playwav.exe", self.root, [windows_path],
                         prefix=prefix, timeout=timeout)
 
-    def start_client(self, folder=None, prefix=None):
+    def start_client(self, folder=None, prefix=None, extra_env=None):
         folder = Path(folder) if folder else self.program_folder(prefix=prefix)
-        return self.launch(folder / CLIENT_EXE, folder, prefix=prefix, name="Orva-Lin")
+        return self.launch(folder / CLIENT_EXE, folder, prefix=prefix, name="Orva-Lin", extra_env=extra_env)
 
     def wininfo(self, prefix=None):
         """Every top-level window of the prefix's wineserver, with control texts."""

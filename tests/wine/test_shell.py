@@ -3,6 +3,7 @@ main window's place and size, the texts it sends to the speech companion,
 the keyboard, and the companion link's loopback binding."""
 
 import sys
+import re
 import time
 import unittest
 from pathlib import Path
@@ -167,6 +168,26 @@ class ClientShell(unittest.TestCase):
         bed.key(wid, "Escape")
         self.assertEqual(client.wait(30), 0)
         bed.wait_no_window(TITLE, timeout=10)
+
+    def test_knob_clicks_set_the_endpoint_levels_and_exit_restores_the_microphone(self):
+        # Wine's endpoint volume is a stub that keeps no level (every read
+        # gives 1.0), so what the client asks for is read from Wine's own
+        # trace of the interface rather than from PulseAudio.
+        client = bed.start_client(extra_env={"WINEDEBUG": "trace+mmdevapi"})
+        self.addCleanup(client.stop)
+        wid = bed.wait_window(TITLE, timeout=90)
+        time.sleep(harness.scaled(2.5))  # the knob panel has drawn, so the knob zones are set
+        # Knob pictures are 48 x 48 at y 220: VOLUME's centre is (229, 244),
+        # MIC GAIN's (139, 244).
+        bed.click(wid, 207, 244)  # left of VOLUME: 90 degrees, level 0.3
+        bed.click(wid, 139, 222)  # above MIC GAIN: 180 degrees, level 0.6
+        bed.click(wid, 119, 264)  # below left of MIC GAIN: 45 degrees, level 0.15
+        time.sleep(harness.scaled(1.0))
+        bed.key(wid, "Escape")
+        self.assertEqual(client.wait(30), 0)
+        sets = re.findall(r"AEV_SetMasterVolumeLevelScalar \(\w+\)->\(([0-9.]+)", client.log_text())
+        # The three clicks, then the microphone level read at start-up put back.
+        self.assertEqual(sets, ["0.300000", "0.600000", "0.150000", "1.000000"])
 
     def test_unmapped_key_shows_info_clavier_each_time(self):
         client, wid, _ = self.start_running()
