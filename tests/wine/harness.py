@@ -44,7 +44,8 @@ from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, Image, Recorde
 from wineprefix import (BUILD, CHIME_HZ, REPO, TEMPLATE, Win32Window, copy_prefix,  # noqa: E402,F401
                         ensure_prefix_template, ensure_tools, parse_wininfo, prefix_env)
 
-DIST = Path(os.environ.get("ORVA_DIST") or REPO / "dist" / "Orva-Lin")
+# Absolute: Wine refuses a relative WINEPREFIX, and tests change folders.
+DIST = Path(os.environ.get("ORVA_DIST") or REPO / "dist" / "Orva-Lin").resolve()
 BEDS = BUILD / "wine-beds"
 CLIENT_EXE = "Orva-Lin.exe"
 COMPANION_EXE = "Talvo.exe"

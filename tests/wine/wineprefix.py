@@ -16,7 +16,7 @@ from observe import log, scaled, write_wav
 
 HERE = Path(__file__).resolve().parent
 REPO = HERE.parent.parent
-BUILD = Path(os.environ.get("ORVA_BUILD") or REPO / "build" / "native")
+BUILD = Path(os.environ.get("ORVA_BUILD") or REPO / "build" / "native").resolve()  # WINEPREFIX must be absolute
 TEMPLATE = BUILD / "wine-prefix-template"
 TOOLS = BUILD / "wine-tools"
 CHIME_HZ = 880.0           # the tone of the chime the template installs
