@@ -1,5 +1,4 @@
-// The windows of the web services: the shared-picture board and the
-// member's parameters.
+// The shared-picture board window.
 #pragma once
 
 #include <windows.h>
@@ -8,5 +7,3 @@
 
 extern std::atomic<bool> shareWindowOpen;
 LRESULT CALLBACK shareCanvasProc(HWND, UINT, WPARAM, LPARAM);
-
-void openParametersWindow();

@@ -10,6 +10,3 @@ LRESULT CALLBACK shareCanvasProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
   }
   return DefWindowProcW(w, msg, wp, lp);
 }
-
-// The parameters window is not part of this build yet.
-void openParametersWindow() {}
