@@ -38,8 +38,8 @@ constexpr const char* kUsage =
     "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n";
 
 int usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "orva-webhost: %s\n\n", problem);
-  std::fputs(kUsage, problem ? stderr : stdout);
+  if (problem) std::fprintf(stderr, "orva-webhost: %s (see orva-webhost --help)\n", problem);
+  else std::fputs(kUsage, stdout);
   return 2;
 }
 
