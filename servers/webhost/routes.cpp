@@ -53,15 +53,22 @@ struct UploadSlot {
   ~UploadSlot() { uploadsInFlight.fetch_sub(1); }
 };
 
+// The member number of the path, or -1 (answered 400) when it is not
+// 0..65535 in decimal. 0 is a number the client may ask for (the talker
+// before anyone has talked); no member has it, so it is answered 404.
 int memberOf(const httplib::Request& req, httplib::Response& res) {
-  const int number = parseMemberNumber(req.matches[1].str());
-  if (number == 0) refuse(res, 400, "numéro de membre invalide (1..65535 en décimal)");
+  const std::string text = req.matches[1].str();
+  const int number = text == "0" ? 0 : parseMemberNumber(text);
+  if (number == 0 && text != "0") {
+    refuse(res, 400, "numéro de membre invalide (0..65535 en décimal)");
+    return -1;
+  }
   return number;
 }
 
 void getClientXml(const httplib::Request& req, httplib::Response& res) {
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   Profile profile;
   switch (loadProfile(number, profile)) {
     case Found::Yes: res.set_content(clientXml(profile), kXmlType); noStore(res); return;
@@ -72,7 +79,7 @@ void getClientXml(const httplib::Request& req, httplib::Response& res) {
 
 void getParamsXml(const httplib::Request& req, httplib::Response& res) {
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   Profile profile;
   switch (loadProfile(number, profile)) {
     case Found::Yes: res.set_content(paramsXml(profile), kXmlType); noStore(res); return;
@@ -90,7 +97,7 @@ int pictureVariant(const httplib::Request& req, const char* name) {
 
 void getPortrait(const httplib::Request& req, httplib::Response& res) {
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   const int which = pictureVariant(req, "N");
   if (!which) return refuse(res, 400, "paramètre N attendu : 1 ou 2");
   std::string png;
@@ -106,7 +113,7 @@ void postParams(const httplib::Request& req, httplib::Response& res,
   Body body;
   readWhole(reader, body, web::kColourRecordSize + 1);
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   if (body.received != web::kColourRecordSize)
     return refuse(res, body.received > web::kColourRecordSize ? 413 : 400,
                   web::colourErrorText(web::ColourError::Size));
