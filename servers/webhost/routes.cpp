@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "Orva-Lin/web/records.h"
 #include "servers/webhost/webhost.h"
@@ -34,8 +35,12 @@ struct Body {
   std::size_t received = 0;
 };
 
-void readWhole(const httplib::ContentReader& reader, Body& body, std::size_t limit) {
-  body.bytes.reserve(limit);
+void readWhole(const httplib::Request& req, const httplib::ContentReader& reader, Body& body,
+               std::size_t limit) {
+  // Room for what the sender announces, within the limit: a short bogus
+  // body does not cost a 10 MB buffer.
+  const std::size_t announced = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+  body.bytes.reserve(std::min(announced, limit));
   reader([&](const char* data, std::size_t length) {
     if (body.received < limit)
       body.bytes.append(data, std::min(length, limit - body.received));
@@ -111,7 +116,7 @@ void getPortrait(const httplib::Request& req, httplib::Response& res) {
 void postParams(const httplib::Request& req, httplib::Response& res,
                 const httplib::ContentReader& reader) {
   Body body;
-  readWhole(reader, body, web::kColourRecordSize + 1);
+  readWhole(req, reader, body, web::kColourRecordSize + 1);
   const int number = memberOf(req, res);
   if (number < 0) return;
   if (body.received != web::kColourRecordSize)
@@ -146,10 +151,10 @@ void getShare(const httplib::Request& req, httplib::Response& res) {
   }
 }
 
-void postShare(const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+void postShare(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
   UploadSlot slot;
   Body body;
-  readWhole(reader, body, slot.held ? web::kUploadRecordSize + 1 : 0);
+  readWhole(req, reader, body, slot.held ? web::kUploadRecordSize + 1 : 0);
   if (!slot.held) {
     res.set_header("Retry-After", "5");
     return refuse(res, 503, "trop d'envois en cours, réessayez");
