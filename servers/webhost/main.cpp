@@ -1,6 +1,9 @@
 // orva-webhost: serve over HTTPS, or manage the members from the command line.
 #include <httplib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -38,8 +41,8 @@ constexpr const char* kUsage =
     "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n";
 
 int usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "orva-webhost: %s\n\n", problem);
-  std::fputs(kUsage, problem ? stderr : stdout);
+  if (problem) std::fprintf(stderr, "orva-webhost: %s (see orva-webhost --help)\n", problem);
+  else std::fputs(kUsage, stdout);
   return 2;
 }
 
@@ -161,6 +164,22 @@ int member(int argc, char** argv) {
   return 0;
 }
 
+// The library listens with a backlog of 5: fifty clients connecting at once
+// overflow it and the kernel drops their SYNs, which costs each a second or
+// more before the retry. Listening again on the bound socket raises it.
+void widenBacklog(int port) {
+  for (int fd = 0; fd < 1024; ++fd) {
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+        address.sin_family == AF_INET && ntohs(address.sin_port) == port)
+      listen(fd, 1024);
+  }
+}
+
 int serve() {
   if (opts.cert.empty()) opts.cert = opts.dataDir + "/cert.pem";
   if (opts.key.empty()) opts.key = opts.dataDir + "/key.pem";
@@ -203,6 +222,7 @@ int serve() {
     std::fprintf(stderr, "orva-webhost: cannot listen on %s:%d\n", opts.bind.c_str(), opts.port);
     return 1;
   }
+  widenBacklog(port);
   std::printf("listening on %s:%d\n", opts.bind.c_str(), port);
   std::fflush(stdout);
   return server.listen_after_bind() ? 0 : 1;

@@ -6,10 +6,9 @@
 #include <stb_image_write.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <mutex>
+#include <semaphore>
 
 #include "servers/webhost/webhost.h"
 
@@ -18,8 +17,11 @@ namespace webhost {
 namespace {
 // Decoding a large picture takes a lot of memory; two at a time keep a burst
 // of uploads from exhausting the host.
-std::mutex decodeSlots[2];
-std::atomic<unsigned> nextSlot{0};
+std::counting_semaphore<2> decodeSlots(2);
+struct DecodeSlot {
+  DecodeSlot() { decodeSlots.acquire(); }
+  ~DecodeSlot() { decodeSlots.release(); }
+};
 }  // namespace
 
 bool isPng(std::string_view bytes) {
@@ -43,7 +45,7 @@ bool decodePicture(std::span<const std::uint8_t> bytes, Image& out, std::string&
     error = "image aux dimensions excessives";
     return false;
   }
-  std::lock_guard<std::mutex> slot(decodeSlots[nextSlot++ % 2]);
+  DecodeSlot slot;
   unsigned char* pixels = stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 4);
   if (!pixels) {
     error = "image illisible";
