@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Orva-Lin/shared_state.h"
+#include "Orva-Lin/web/body_reader.h"
 
 std::uint8_t responseBuffer[kResponseBytes + 1];
 std::size_t responseLength = 0;
@@ -53,8 +54,22 @@ bool connect(Connection& c) {
   return static_cast<bool>(c.connection);
 }
 
-// Reads the whole body into responseBuffer. A body that does not fit, or a
-// read that fails half-way, is a failed exchange, never a shorter body.
+bool requestAvailable(void* request, std::uint32_t& bytes) {
+  DWORD n = 0;
+  const bool ok = WinHttpQueryDataAvailable(static_cast<HINTERNET>(request), &n);
+  bytes = n;
+  return ok;
+}
+
+bool requestRead(void* request, std::uint8_t* into, std::uint32_t bytes, std::uint32_t& got) {
+  DWORD n = 0;
+  const bool ok = WinHttpReadData(static_cast<HINTERNET>(request), into, bytes, &n);
+  got = n;
+  return ok;
+}
+
+// The body of a 200 reply (or of a reply whose status can't be read) in
+// responseBuffer; 0 without reading for any other status.
 std::int32_t readResponse(HINTERNET request) {
   setBody(0);
   DWORD status = 0;
@@ -63,19 +78,11 @@ std::int32_t readResponse(HINTERNET request) {
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) &&
       status != kStatusOk)
     return 0;
-  std::size_t total = 0;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) return failed();
-    if (available == 0) break;
-    if (available > kResponseBytes - total) return failed();
-    DWORD read = 0;
-    if (!WinHttpReadData(request, responseBuffer + total, available, &read)) return failed();
-    if (read == 0) break;
-    total += read;
-  }
-  setBody(total);
-  return static_cast<std::int32_t>(total);
+  const BodySource source{request, requestAvailable, requestRead};
+  const std::int64_t length = readBody(source, responseBuffer);
+  if (length < 0) return failed();
+  responseLength = static_cast<std::size_t>(length);
+  return static_cast<std::int32_t>(length);
 }
 
 }  // namespace
