@@ -178,6 +178,12 @@ class WebClient(unittest.TestCase):
         harness.poll(stored, 20, interval=0.5, what="the new colour in params.xml")
         self.wait_panel(BACKGROUND_SPOT, lambda c: harness.near(c, NEW_COLOUR, 12), "the new colour on the panel")
 
+        # The knob closes the window, and opens it again after that.
+        bed.click(self.wid, *PARAMS_KNOB)
+        bed.wait_no_window(PARAMS_TITLE)
+        bed.click(self.wid, *PARAMS_KNOB)
+        bed.wait_window(PARAMS_TITLE)
+
     # -- without it --
     def test_4_without_web_host_the_client_runs_on_silently(self):
         self.start(OWN, f"localhost:{closed_port()}")
