@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <thread>
 
 #include "servers/webhost/webhost.h"
 
@@ -223,6 +224,21 @@ int serve() {
     return 1;
   }
   widenBacklog(port);
+  // SIGTERM and SIGINT stop the server between requests: the signals are
+  // blocked in every thread (the workers inherit the mask) and one thread
+  // waits for them, so the requests in flight finish and their
+  // transactions commit.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::thread([&server, stopSignals] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    logLine("signal %d: stopping", signal);
+    server.stop();
+  }).detach();
   std::printf("listening on %s:%d\n", opts.bind.c_str(), port);
   std::fflush(stdout);
   return server.listen_after_bind() ? 0 : 1;
