@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -298,5 +299,6 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
+  umask(077);   // the store holds password hashes and session tokens
   return webhost::run(argc, argv);
 }
