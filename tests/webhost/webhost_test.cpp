@@ -449,6 +449,12 @@ TEST_F(WebHost, PagesAreServedInFrenchAndTheInstallerOffersWhatTheDataFolderHold
   std::string zip;
   ASSERT_EQ(host.get("/telechargement/Orva-Lin.zip", &zip), 200);
   EXPECT_EQ(zip, std::string(100000, 'Z'));
+  const std::string setup = "Orva-Lin-Setup-" ORVA_VERSION ".exe";
+  std::ofstream(host.dir + "/" + setup, std::ios::binary) << "MZ";
+  ASSERT_EQ(host.get("/installer.php", &html), 200);
+  EXPECT_NE(html.find("/telechargement/" + setup), std::string::npos);
+  ASSERT_EQ(host.get("/telechargement/" + setup, &zip), 200);
+  EXPECT_EQ(zip, "MZ");
   ASSERT_EQ(host.get("/echange/canal.php?F=5", &html), 200);
   EXPECT_NE(html.find("Au caf"), std::string::npos);
 }

@@ -8,9 +8,6 @@ seconds a screenshot is saved (out/demo.png by default) and everything ends.
 
 import argparse
 import os
-import ssl
-import struct
-import urllib.request
 import shutil
 import subprocess
 import sys
@@ -20,25 +17,11 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import webhost  # noqa: E402
 
 RELAY = harness.BUILD / "servers" / "relay" / "orva-relay"
-WEBHOST = harness.BUILD / "servers" / "webhost" / "orva-webhost"
-TLS = harness.REPO / "build" / "tls"
-DEMO_ACCOUNT = 1
-
-# Demo members: number, first name, town, phrase, panel colour (red first).
-# Their portraits are the host's generated ones, each on the member's colour.
-MEMBERS = [
-    (1, "Camille", "Lyon", "Bienvenue sur Orva-Lin !", "1E3A5F"),
-    (2, "Léa", "Besançon", "Je passe le bonjour à tout le monde", "5F1E3A"),
-    (3, "Mathéo", "Nîmes", "Il fait beau dans le Gard", "2E5F1E"),
-    (4, "Chloé", "Rennes", "Une crêpe et au lit", "5F4A1E"),
-    (5, "Hugo", "Saint-Étienne", "Allez les Verts !", "1E5F4F"),
-    (6, "Inès", "Grenoble", "Qui monte au refuge ce week-end ?", "3A1E5F"),
-    (7, "Théo", "Montpellier", "Café de la gare, 18 h", "5F2E1E"),
-    (8, "Zoé", "Orléans", "Bonne soirée à tous", "1E1E5F"),
-]
 TITLE = "ORVA-LIN"
+DEMO_ACCOUNT = 1
 
 
 def display_reachable(display):
@@ -69,52 +52,26 @@ def start_relay(workdir, log_path):
     return relay
 
 
-def upload_record(content, name, channel):
-    """The client's upload record: the file, its name, its size, the name's
-    length and the channel, 10,000,268 bytes in all."""
-    record = bytearray(10_000_268)
-    record[:len(content)] = content
-    record[10_000_000:10_000_000 + len(name)] = name
-    record[10_000_256:] = struct.pack("<iii", len(content), len(name), channel)
-    return bytes(record)
-
-
 def start_webhost(workdir, log_path):
-    """The web host on 127.0.0.1 with the demo members, or (None, None) when
-    it has not been built; returns the process and its "localhost:PORT"."""
-    if not WEBHOST.is_file() or not (TLS / "localhost.pem").is_file():
-        print(f"web host: {WEBHOST} or {TLS} missing; the client runs without a web host")
-        return None, None
-    data = workdir / "webhost-data"
-    for number, prenom, ville, phrase, colour in MEMBERS:
-        subprocess.run([str(WEBHOST), "--data", str(data), "member", "add", str(number), "--prenom", prenom,
-                        "--ville", ville, "--phrase", phrase, "--background", colour,
-                        "--email", f"{prenom.lower()}@exemple.fr", "--password", f"demo{number}"],
-                       check=True, stdout=subprocess.DEVNULL)
-    if (harness.DIST / "Orva-Lin.exe").is_file():
-        shutil.make_archive(str(data / "Orva-Lin"), "zip", harness.DIST.parent, harness.DIST.name)
-    log_path.parent.mkdir(parents=True, exist_ok=True)
-    with open(log_path, "wb") as log_f:
-        host = harness.spawn([str(WEBHOST), "--data", str(data), "--bind", "127.0.0.1", "--port", "0",
-                              "--cert", str(TLS / "localhost.pem"), "--key", str(TLS / "localhost.key")],
-                             env=dict(os.environ), stdout=subprocess.PIPE, stderr=log_f)
-    line = host.stdout.readline().decode()
-    if not line.startswith("listening on"):
-        print(f"web host: did not start; see {log_path}")
-        harness.stop_child(host)
-        return None, None
-    address = "localhost:" + line.rsplit(":", 1)[1].strip()
-    # A picture on the board of channel 1, sent the way the client sends one.
+    """The web host on 127.0.0.1 with the demo members, a picture on the
+    board of channel 1 and the program folder on the installer page; or None
+    when it has not been built."""
+    try:
+        data = workdir / "webhost-data"
+        data.mkdir()
+        if (harness.DIST / "Orva-Lin.exe").is_file():
+            shutil.make_archive(str(data / "Orva-Lin"), "zip", harness.DIST.parent, harness.DIST.name)
+        log_path.parent.mkdir(parents=True, exist_ok=True)
+        host = webhost.start(data, webhost.DEMO_MEMBERS, log_path)
+    except AssertionError as e:
+        print(f"web host: {e}; the client runs without a web host")
+        return None
     panel = harness.REPO / "docs" / "panel.png"
     if panel.is_file():
-        tls = ssl.create_default_context(cafile=str(TLS / "ca.pem"))
-        request = urllib.request.Request(f"https://{address}/echange/pc_img_share_post.php",
-                                         data=upload_record(panel.read_bytes(), b"panel.png", 1),
-                                         headers={"Content-Type": "multipart/form-data"})
-        urllib.request.urlopen(request, context=tls).read()
-    print(f"web host: https://{address}/ (pid {host.pid}, log {log_path}); "
-          f"members 1..{len(MEMBERS)}, member page password demoN; the client is member {DEMO_ACCOUNT}")
-    return host, address
+        host.request("/echange/pc_img_share_post.php", webhost.upload_record(panel.read_bytes(), b"panel.png", 1))
+    print(f"web host: https://{host.address}/ (pid {host.proc.pid}, log {log_path}); members "
+          f"1..{len(webhost.DEMO_MEMBERS)}, member page password demoN; the client is member {DEMO_ACCOUNT}")
+    return host
 
 
 def main():
@@ -134,16 +91,16 @@ def main():
 
     workdir = Path(tempfile.mkdtemp(prefix="orva-demo-"))
     relay = None
-    webhost = None
+    host = None
     bed = harness.Bed("demo", audio="host" if desktop else True,
                       display=display if desktop else None)
     try:
         with bed:
             relay = start_relay(workdir, harness.REPO / "out" / "demo-relay.log")
-            webhost, webhost_address = start_webhost(workdir, harness.REPO / "out" / "demo-webhost.log")
+            host = start_webhost(workdir, harness.REPO / "out" / "demo-webhost.log")
             client_env = {"ORVALIN_ACCOUNT": str(DEMO_ACCOUNT)}
-            if webhost_address:
-                client_env["ORVALIN_WEBHOST"] = webhost_address
+            if host:
+                client_env["ORVALIN_WEBHOST"] = host.address
             if desktop:
                 bed.set_managed(True)      # the desktop's window manager takes it
             folder = bed.program_folder()
@@ -168,7 +125,8 @@ def main():
         return 1
     finally:
         harness.stop_child(relay)
-        harness.stop_child(webhost)
+        if host:
+            host.stop()
         shutil.rmtree(workdir, ignore_errors=True)
     return 0
 
