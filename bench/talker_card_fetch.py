@@ -104,8 +104,7 @@ def main():
     companion = harness.UdpListener(harness.companion_port())
     relay = vp.ScriptedRelay(vp.private_loopback())
     with harness.Bed("bench_talker_card") as bed:
-        host = bed.start_web_host({n: {"prenom": f"Membre{n}", "ville": "Lyon", "phrase": "Bonjour"}
-                                   for n in (OWN, *TALKERS)})
+        host = bed.start_web_host([(n, f"Membre{n}", "Lyon", "Bonjour", "204080") for n in (OWN, *TALKERS)])
         timing = TimingRelay(host.port)
         bed.start_client(extra_env={"ORVALIN_WEBHOST": f"localhost:{timing.port}",
                                     "ORVALIN_ACCOUNT": str(OWN), "ORVALIN_RELAY": relay.addr})

@@ -16,6 +16,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import voice_peer as vp  # noqa: E402
+import webhost  # noqa: E402
 
 TITLE = "ORVA-LIN"
 PARAMS_TITLE = "Orva-Lin Params"
@@ -67,11 +68,10 @@ def setUpModule():
     bed = harness.open_client_bed("test_web")
     face = bed.root / "face.png"
     face.write_bytes(solid_png(400, 300, FACE))
-    host = bed.start_web_host({
-        OWN: {"prenom": "Renée", "ville": "Lyon", "phrase": "Bonjour à tous",
-              "background": "%02X%02X%02X" % OWN_COLOUR},
-        TALKER: {"prenom": "Zoé", "ville": "Nantes", "phrase": "Salut", "picture": face},
-    })
+    host = bed.start_web_host([(OWN, "Renée", "Lyon", "Bonjour à tous", "%02X%02X%02X" % OWN_COLOUR),
+                               (TALKER, "Zoé", "Nantes", "Salut", "000000")])
+    if webhost.member(host.data, "set", TALKER, "--picture", face).returncode != 0:
+        raise AssertionError("the talker's picture was refused")
     relay = vp.ScriptedRelay(vp.private_loopback())
 
 
@@ -169,7 +169,7 @@ class WebClient(unittest.TestCase):
         bed.dialog(dialog.title, OK_BUTTON)
 
         def stored():
-            status, body = host.get(f"/users/{OWN}/params.xml")
+            status, body = host.request(f"/users/{OWN}/params.xml")
             text = body.decode("utf-8", "replace")
             if status != 200 or "<BACKGROUND>" not in text:
                 return None
