@@ -435,7 +435,7 @@ class Bed:
     def start_web_host(self, members):
         """orva-webhost (webhost.start) with its data folder and log in the
         bed, stopped at teardown."""
-        import webhost
+        import webhost   # here: it imports this module
         n = len(self.processes)
         host = webhost.start(self.root / f"webhost{n}", members, self.root / f"webhost{n}.log",
                              passwords=False)
