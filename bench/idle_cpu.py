@@ -132,11 +132,18 @@ def measure(client_pid, server_pid, seconds):
     c1, s1 = ticks(client_pid), ticks(server_pid) if server_pid else 0
     th1 = thread_ticks(client_pid)
     per_thread = sorted(((th1[t] - th0.get(t, 0), t) for t in th1), reverse=True)
+    names = {}
+    for _, t in per_thread:
+        try:
+            with open(f"/proc/{client_pid}/task/{t}/comm") as f:
+                names[t] = f.read().strip()
+        except OSError:
+            names[t] = "?"
     return {
         "client": 100 * (c1 - c0) / TICKS / dt, "client_ticks": c1 - c0,
         "server": 100 * (s1 - s0) / TICKS / dt, "server_ticks": s1 - s0,
         "seconds": dt, "load": f"{la0} -> {load_average()}",
-        "threads": [(t, n) for n, t in per_thread if n > 0][:8],
+        "threads": [(t, (n, names[t])) for n, t in per_thread if n > 0][:8],
     }
 
 
@@ -144,7 +151,7 @@ def report(name, m):
     print(f"{name}: client {m['client']:.1f}% of a core ({m['client_ticks']} ticks), "
           f"wineserver {m['server']:.1f}% ({m['server_ticks']} ticks) over {m['seconds']:.0f} s; "
           f"load average {m['load']}")
-    print("  busiest client threads (tid: ticks): " + ", ".join(f"{t}: {n}" for t, n in m["threads"]))
+    print("  busiest client threads (tid name: ticks): " + ", ".join(f"{t} {n[1]}: {n[0]}" for t, n in m["threads"]))
 
 
 def main():
