@@ -106,9 +106,8 @@ void drawNextAnimationFrame(std::uint32_t kind) {
   win::WindowDc dc(mainWindow);
   if (!dc) return;
   if (animationFrames.empty() || animationIndex >= animationFrameCount) return;
-  if (const HBITMAP opaque = opaqueFrames[animationIndex].get()) {
-    static const win::MemoryDc mem(CreateCompatibleDC(dc.get()));
-    if (!mem) return;
+  static const win::MemoryDc mem(CreateCompatibleDC(dc.get()));
+  if (const HBITMAP opaque = opaqueFrames[animationIndex].get(); opaque && mem) {
     win::Selection useFrame(mem.get(), opaque);
     BitBlt(dc.get(), kFrameX, kFrameY, kFrameSide, kFrameSide, mem.get(), 0, 0, SRCCOPY);
     animationIndex = (animationIndex + 1) % animationFrameCount;
