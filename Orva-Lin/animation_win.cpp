@@ -24,6 +24,27 @@ std::vector<std::unique_ptr<Gdiplus::Bitmap>> animationFrames;
 std::vector<UINT> animationDelays;
 UINT animationFrameCount = 0;
 UINT animationIndex = 0;
+// The same frames as screen bitmaps, for those with no transparent pixel
+// (null for the others). Drawing a GDI+ frame on a window blends it with
+// what is there, which under Wine means reading the panel back on every
+// tick; an opaque frame gives the same pixels with a plain blit.
+std::vector<win::Bitmap> opaqueFrames;
+
+win::Bitmap opaqueCopy(Gdiplus::Bitmap& frame) {
+  const Gdiplus::Rect all(0, 0, kFrameSide, kFrameSide);
+  Gdiplus::BitmapData bits{};
+  if (frame.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &bits) != Gdiplus::Ok) return {};
+  bool opaque = true;
+  for (int y = 0; y < kFrameSide && opaque; ++y) {
+    const auto* row = static_cast<const UINT32*>(
+        static_cast<const void*>(static_cast<const BYTE*>(bits.Scan0) + y * bits.Stride));
+    for (int x = 0; x < kFrameSide; ++x) opaque = opaque && (row[x] >> 24) == 0xFF;
+  }
+  frame.UnlockBits(&bits);
+  HBITMAP out = nullptr;
+  if (!opaque || frame.GetHBITMAP(Gdiplus::Color(255, 0, 0, 0), &out) != Gdiplus::Ok) return {};
+  return win::Bitmap(out);
+}
 
 struct FreeMemory {
   void operator()(void* p) const { std::free(p); }
@@ -70,6 +91,7 @@ void startAnimation() {
       Gdiplus::Graphics g(frame.get());
       g.DrawImage(&image, 0, 0, kFrameSide, kFrameSide);
     }
+    opaqueFrames.push_back(opaqueCopy(*frame));
     animationFrames.push_back(std::move(frame));
     const UINT* values = delays ? static_cast<const UINT*>(delays->value) : nullptr;
     animationDelays.push_back(values && i < delayCount ? values[i] * 10 : kDefaultDelayMs);
@@ -84,6 +106,13 @@ void drawNextAnimationFrame(std::uint32_t kind) {
   win::WindowDc dc(mainWindow);
   if (!dc) return;
   if (animationFrames.empty() || animationIndex >= animationFrameCount) return;
+  static const win::MemoryDc mem(CreateCompatibleDC(dc.get()));
+  if (const HBITMAP opaque = opaqueFrames[animationIndex].get(); opaque && mem) {
+    win::Selection useFrame(mem.get(), opaque);
+    BitBlt(dc.get(), kFrameX, kFrameY, kFrameSide, kFrameSide, mem.get(), 0, 0, SRCCOPY);
+    animationIndex = (animationIndex + 1) % animationFrameCount;
+    return;
+  }
   Gdiplus::Graphics g(dc.get());
   if (g.GetLastStatus() != Gdiplus::Ok) return;
   g.DrawImage(animationFrames[animationIndex].get(), kFrameX, kFrameY, kFrameSide, kFrameSide);

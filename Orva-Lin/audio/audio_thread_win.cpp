@@ -14,6 +14,7 @@
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/transmit.h"
 #include "common/protocol.h"
+#include "common/win32_guards.h"
 
 namespace {
 
@@ -44,14 +45,18 @@ constexpr wchar_t kCaptureFailure[] =
 
 CRITICAL_SECTION bufferLock;
 std::atomic<std::int32_t> freeBufferCount{0};  // changed under bufferLock, watched without it
+// Set by the callback whenever a buffer comes back, so that the playback
+// run sleeps until then rather than waking every 10 ms to look.
+win::Handle bufferReturned(CreateEventW(nullptr, FALSE, FALSE, nullptr));
 
-// Runs on the system's waveform thread: the guarded increment and nothing
-// else, never a waveform call.
+// Runs on the system's waveform thread: the guarded increment and the
+// wake-up, never a waveform call.
 void CALLBACK waveOutDone(HWAVEOUT, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
   if (message != WOM_DONE) return;
   EnterCriticalSection(&bufferLock);
   freeBufferCount.fetch_add(1, std::memory_order_relaxed);
   LeaveCriticalSection(&bufferLock);
+  SetEvent(bufferReturned.get());
 }
 
 [[noreturn]] void failDevice(MMRESULT code, const wchar_t* diagnosis) {
@@ -102,8 +107,16 @@ class WaveOut {
   HWAVEOUT h_ = nullptr;
 };
 
+// Sleeps until the callback says a buffer came back (a buffer lasts
+// 125 ms); the time-out only bounds a wait on a device that stopped.
 void waitForFreeBuffers(std::int32_t atLeast) {
-  while (freeBufferCount.load(std::memory_order_relaxed) < atLeast) Sleep(kPollMs);
+  constexpr DWORD kLongestWaitMs = 250;
+  while (freeBufferCount.load(std::memory_order_relaxed) < atLeast) {
+    if (bufferReturned)
+      WaitForSingleObject(bufferReturned.get(), kLongestWaitMs);
+    else
+      Sleep(kPollMs);
+  }
 }
 
 // One listening run: returns once the member talks or the program ends.
