@@ -143,6 +143,47 @@ class Recorder:
             time.sleep(0.1)
 
 
+def tone_bursts(samples, rate, threshold=1000, window_ms=10, min_ms=30):
+    """The dominant frequency of each tone burst in a recording, in order:
+    runs of windows louder than threshold (RMS), at least min_ms long, each
+    measured over its middle (decimated to about 12 kHz for speed)."""
+    step = rate * window_ms // 1000
+    loud = [rms(samples[i:i + step]) >= threshold for i in range(0, len(samples) - step + 1, step)]
+    runs, start = [], None
+    for k, on in enumerate(loud + [False]):
+        if on and start is None:
+            start = k
+        elif not on and start is not None:
+            if (k - start) * window_ms >= min_ms:
+                runs.append((start * step, k * step))
+            start = None
+    decimate = max(1, rate // 12000)
+    found = []
+    for a, b in runs:
+        quarter = (b - a) // 4
+        middle = samples[a + quarter:b - quarter:decimate]
+        found.append(dft_peak(middle, rate / decimate, 200, 2400, 10))
+    return found
+
+
+def collapse(freqs, tolerance=0.05):
+    """Consecutive equal frequencies (within tolerance) as one: a burst split
+    by a late block, or two equal syllables, count once."""
+    out = []
+    for f in freqs:
+        if not out or abs(f - out[-1]) > tolerance * out[-1]:
+            out.append(f)
+    return out
+
+
+def holds_sequence(found, expected, tolerance=0.05):
+    """Whether expected occurs in found as a contiguous run (after collapse)."""
+    found, expected = collapse(found, tolerance), collapse(expected, tolerance)
+    n = len(expected)
+    return n > 0 and any(all(abs(found[i + k] - expected[k]) <= tolerance * expected[k] for k in range(n))
+                         for i in range(len(found) - n + 1))
+
+
 def write_wav(path, pcm, channels, rate):
     """Writes 16-bit little-endian PCM (an array of 'h', interleaved) as a WAV."""
     if sys.byteorder != "little":

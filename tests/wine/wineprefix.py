@@ -36,6 +36,16 @@ SPEECH_ENGINE_IN_PREFIX = "orva-test/speech_engine.dll"      # under drive_c
 SPEECH_CLASSES = ("Windows.Media.SpeechSynthesis.SpeechSynthesizer", "Windows.Storage.Streams.DataReader")
 
 
+def speech_engine_pattern(text, female=False):
+    """The burst frequencies the stand-in engine speaks a text with: its
+    UTF-16 units four at a time, 300 + 100 * (sum mod 12) Hz, x1.5 for a
+    female voice (see speech_engine.cpp)."""
+    units = [int.from_bytes(text.encode("utf-16-le")[i:i + 2], "little")
+             for i in range(0, len(text.encode("utf-16-le")), 2)]
+    return [(300 + 100 * (sum(units[i:i + 4]) % 12)) * (1.5 if female else 1.0)
+            for i in range(0, len(units), 4)]
+
+
 # ---- the cached prefix template ----------------------------------------------
 
 def _wine_version():
