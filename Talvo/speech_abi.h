@@ -6,12 +6,12 @@
 // real signatures; the others keep their vtable slot with a placeholder
 // that an implementation need not override.
 //
-// Interface identifiers: IRandomAccessStream and IDataReader were checked
-// against the Guid attributes on Microsoft's Windows.Storage.Streams
-// reference pages; IInputStream (the ...fe2 of the same family) and
-// IDataReaderFactory are the values of Microsoft's SDK metadata; the speech
-// interfaces and the parameterised async and vector ones match the values
-// MinGW-w64 ships for the same types (generated from the same metadata).
+// Interface identifiers: IRandomAccessStream, IInputStream and IDataReader
+// were checked against the Guid attributes on Microsoft's
+// Windows.Storage.Streams reference pages. IDataReaderFactory, exclusive to
+// DataReader, has no reference page: its value is the Windows SDK's. The
+// speech interfaces and the parameterised async and vector ones match the
+// values MinGW-w64 ships for the same types.
 // Also used by the test bed's stand-in speech engine, which implements them.
 #pragma once
 

@@ -60,7 +60,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   speakText(kLinkHint2);
 
   const win::Handle receiver(CreateThread(nullptr, 0, LinkReceiveThread, window, 0, nullptr));
-  if (!receiver) return -1;
+  if (!receiver) {
+    closeLinkSocket();
+    releaseSpeechFactories();
+    return -1;
+  }
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
