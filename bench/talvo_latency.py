@@ -49,10 +49,7 @@ def click_send(a_bed, wid, twid):
     clicks "Envoyer"; returns the time of the click."""
     tt.click_client_area(a_bed, twid, tt.EDITOR)
     a_bed.type_text(twid, TEXT)
-    since = a_bed.recorder.mark()
-    a_bed.click(wid, *tt.CLIENT_EMPTY_SPOT, button=3)
-    tt.wait_spoken(a_bed, since, (tt.NOTHING_HERE,))
-    time.sleep(0.3)
+    tt.link(a_bed, lambda: a_bed.click(wid, *tt.CLIENT_EMPTY_SPOT, button=3))
     a_bed.move_mouse(twid, tt.FRAME[0] + tt.SEND[0], tt.FRAME[1] + tt.SEND[1])
     t0 = time.monotonic()
     a_bed.xdo("click", 1)
