@@ -174,26 +174,20 @@ def collapse(freqs, tolerance=0.05):
 
 
 def holds_sequence(found, expected, tolerance=0.05):
-    """Whether expected occurs in found in order (after collapse), with at
-    most one stray burst (a sound-server glitch) per four expected ones."""
+    """Whether expected occurs in found, in order (after collapse), with at
+    most one edit per four expected bursts: a stray burst, a lost one or a
+    mismeasured one (sound-server glitches). Approximate substring match by
+    edit distance."""
     found, expected = collapse(found, tolerance), collapse(expected, tolerance)
     if not expected:
         return False
-    slack = len(expected) // 4
     near = lambda f, e: abs(f - e) <= tolerance * e  # noqa: E731
-    for i in range(len(found)):
-        if not near(found[i], expected[0]):
-            continue
-        k, strays, j = 1, 0, i + 1
-        while k < len(expected) and j < len(found) and strays <= slack:
-            if near(found[j], expected[k]):
-                k += 1
-            else:
-                strays += 1
-            j += 1
-        if k == len(expected) and strays <= slack:
-            return True
-    return False
+    row = [0] * (len(found) + 1)          # the match may start anywhere in found
+    for i, e in enumerate(expected, 1):
+        prev, row = row, [i] + [0] * len(found)
+        for j, f in enumerate(found, 1):
+            row[j] = min(prev[j - 1] + (0 if near(f, e) else 1), prev[j] + 1, row[j - 1] + 1)
+    return min(row) <= len(expected) // 4
 
 
 def write_wav(path, pcm, channels, rate):
