@@ -210,8 +210,8 @@ std::vector<std::uint8_t> synthesise(const wchar_t* text, std::size_t length) {
   return waveBytes;
 }
 
-win::Handle createForWriting(const wchar_t* fileName) {
-  wchar_t path[kMaxPathChars];
+// Write access, no sharing, always replaced.
+win::Handle createForWriting(const wchar_t* fileName, wchar_t (&path)[kMaxPathChars]) {
   tempFilePath(fileName, path);
   HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return win::Handle(h == INVALID_HANDLE_VALUE ? nullptr : h);
@@ -244,7 +244,8 @@ void tempFilePath(const wchar_t* fileName, wchar_t (&out)[260]) {
 }
 
 bool exportPcm(std::span<const std::uint8_t> waveBytes) {
-  const win::Handle file = createForWriting(L"audio_output.raw");
+  wchar_t path[kMaxPathChars];
+  const win::Handle file = createForWriting(L"audio_output.raw", path);
   if (!file) return false;
   const auto payload = wavDataPayload(waveBytes);
   if (!payload || payload->empty()) return false;
@@ -258,12 +259,10 @@ bool speakText(const wchar_t* text, std::size_t length) {
   if (waveBytes.empty()) return false;
   exportPcm(waveBytes);
   wchar_t path[kMaxPathChars];
-  tempFilePath(L"talvo_sound.wav", path);
   {
-    HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const win::Handle file(h == INVALID_HANDLE_VALUE ? nullptr : h);
+    const win::Handle file = createForWriting(L"talvo_sound.wav", path);
     if (!file || !writeAll(file.get(), waveBytes)) return false;
-  }
+  }   // closed before playing it
   return PlaySoundW(path, nullptr, SND_FILENAME | SND_SYNC) != FALSE;
 }
 
