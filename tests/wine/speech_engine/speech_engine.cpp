@@ -102,11 +102,11 @@ Voice voices[kMaxVoices];
 UINT32 voiceCount = 0;
 
 void loadVoices() {
-  wchar_t spec[512];
-  DWORD n = GetEnvironmentVariableW(L"ORVA_TEST_VOICES", spec, 512);
-  if (n == 0 || n >= 512) wcscpy(spec, L"fr-FR:female,fr-FR:male");
+  wchar_t list[512];
+  DWORD n = GetEnvironmentVariableW(L"ORVA_TEST_VOICES", list, 512);
+  if (n == 0 || n >= 512) wcscpy(list, L"fr-FR:female,fr-FR:male");
   voiceCount = 0;
-  for (wchar_t* item = spec; item && *item && voiceCount < kMaxVoices;) {
+  for (wchar_t* item = list; item && *item && voiceCount < kMaxVoices;) {
     wchar_t* next = wcschr(item, L',');
     if (next) *next++ = 0;
     wchar_t* colon = wcschr(item, L':');
