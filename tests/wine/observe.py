@@ -143,6 +143,53 @@ class Recorder:
             time.sleep(0.1)
 
 
+def tone_bursts(samples, rate, threshold=1000, window_ms=10, min_ms=40):
+    """The dominant frequency of each tone burst in a recording, in order:
+    runs of windows louder than threshold (RMS), at least min_ms long (a
+    burst cut short by a late block can leave a sliver too short to tell its
+    pitch), each measured over its whole length (decimated to about 12 kHz
+    for speed)."""
+    step = rate * window_ms // 1000
+    loud = [rms(samples[i:i + step]) >= threshold for i in range(0, len(samples) - step + 1, step)]
+    runs, start = [], None
+    for k, on in enumerate(loud + [False]):
+        if on and start is None:
+            start = k
+        elif not on and start is not None:
+            if (k - start) * window_ms >= min_ms:
+                runs.append((start * step, k * step))
+            start = None
+    decimate = max(1, rate // 12000)
+    return [dft_peak(samples[a:b:decimate], rate / decimate, 200, 2400, 10) for a, b in runs]
+
+
+def collapse(freqs, tolerance=0.05):
+    """Consecutive equal frequencies (within tolerance) as one: a burst split
+    by a late block, or two equal syllables, count once."""
+    out = []
+    for f in freqs:
+        if not out or abs(f - out[-1]) > tolerance * out[-1]:
+            out.append(f)
+    return out
+
+
+def holds_sequence(found, expected, tolerance=0.05):
+    """Whether expected occurs in found, in order (after collapse), with at
+    most one edit per four expected bursts: a stray burst, a lost one or a
+    mismeasured one (sound-server glitches). Approximate substring match by
+    edit distance."""
+    found, expected = collapse(found, tolerance), collapse(expected, tolerance)
+    if not expected:
+        return False
+    near = lambda f, e: abs(f - e) <= tolerance * e  # noqa: E731
+    row = [0] * (len(found) + 1)          # the match may start anywhere in found
+    for i, e in enumerate(expected, 1):
+        prev, row = row, [i] + [0] * len(found)
+        for j, f in enumerate(found, 1):
+            row[j] = min(prev[j - 1] + (0 if near(f, e) else 1), prev[j] + 1, row[j - 1] + 1)
+    return min(row) <= len(expected) // 4
+
+
 def write_wav(path, pcm, channels, rate):
     """Writes 16-bit little-endian PCM (an array of 'h', interleaved) as a WAV."""
     if sys.byteorder != "little":

@@ -26,7 +26,6 @@ NOTICE_TITLE = "Info du Superviseur"
 UPDATE_TEXT = "Votre application doit être mise à jour"
 CLOSE_TEXT = "Le superviseur va fermer\nautomatiquement votre application\ndans 20 secondes"
 ACCOUNT = 4321
-RELAY_BIN = harness.BUILD / "servers" / "relay" / "orva-relay"
 
 # The panel's SERVER LOAD lamps: five 14-pixel LEDs from (420, 220), 18 apart.
 LOAD_LED_X, LOAD_LED_Y, LOAD_LED_PITCH, LED_SIZE = 420, 220, 18, 14
@@ -66,18 +65,6 @@ def play_into_sink(a_bed, hz, seconds):
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def settle(a_bed, quiet=0.5, timeout=20):
-    """Waits until the recording has been quiet for `quiet` seconds: the
-    start-up chime must not be taken for the client's playback."""
-    step = harness.RECORD_RATE // 50
-
-    def quiet_now():
-        end = a_bed.recorder.mark()
-        start = end - int(quiet * harness.RECORD_RATE)
-        return start > 0 and harness.peak_rms(a_bed.recorder.samples(start, end), step) < 100
-    harness.poll(quiet_now, timeout, interval=0.1, what="a quiet sink")
-
-
 def led_colour(img, x, y):
     """Name of the lens colour nearest to the mean of an LED's centre."""
     px = img.region(x + 4, y + 4, x + LED_SIZE - 4, y + LED_SIZE - 4)
@@ -97,11 +84,7 @@ class VoiceClient(unittest.TestCase):
         self.addCleanup(self.relay.close)
 
     def start_client(self, a_bed=None, relay_addr=None, account=ACCOUNT, prefix=None):
-        a_bed = a_bed or bed
-        folder = a_bed.program_folder(prefix=prefix)
-        client = a_bed.launch(folder / harness.CLIENT_EXE, folder, name="Orva-Lin", prefix=prefix,
-                              extra_env={"ORVALIN_RELAY": relay_addr or self.relay.addr,
-                                         "ORVALIN_ACCOUNT": str(account)})
+        client = vp.launch_client(a_bed or bed, relay_addr or self.relay.addr, account, prefix)
         self.addCleanup(client.stop)
         return client
 
@@ -112,7 +95,7 @@ class VoiceClient(unittest.TestCase):
         wid = bed.wait_window(TITLE, timeout=60)
         # The greeting to the companion comes last in start-up.
         greeting = harness.poll(lambda: companion.recv(0.5), 60, what="the companion greeting")
-        settle(bed)
+        vp.settle(bed)
         return client, wid, voice_addr, greeting[1]
 
     def load_leds(self, wid):
@@ -311,17 +294,9 @@ class VoiceClient(unittest.TestCase):
 
     def start_reference_relay(self):
         """orva-relay on an address of its own, in place of the scripted one."""
-        if not RELAY_BIN.is_file():
-            raise AssertionError(f"{RELAY_BIN} is missing: build the native tree")
         self.relay.close()
-        relay_addr = vp.private_loopback()
-        log_path = bed.root / "orva-relay.log"
-        with open(log_path, "wb") as log_f:
-            server = harness.spawn([str(RELAY_BIN), "--bind", relay_addr, "--ctl", str(bed.root / "relay.ctl")],
-                                    env=dict(os.environ), stdout=log_f, stderr=log_f)
+        relay_addr, server = vp.start_reference_relay(bed)
         self.addCleanup(harness.stop_child, server)
-        time.sleep(0.3)
-        self.assertIsNone(server.poll(), log_path.read_text(errors="replace"))
         return relay_addr
 
     def test_lists_stay_fresh_over_a_minute_with_the_reference_relay(self):

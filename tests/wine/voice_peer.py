@@ -184,3 +184,43 @@ class ScriptedRelay:
     def stream_keep_alive(self, to, seconds, pace):
         blocks = int(seconds / BLOCK_SECONDS)
         self.stream(to, blocks, lambda i: audio_datagram(self.next_seq(), CONTENT_KEEP_ALIVE, pace=pace))
+
+
+# ---- real programs on the voice network -------------------------------------------
+
+RELAY_BIN = harness.BUILD / "servers" / "relay" / "orva-relay"
+
+
+def start_reference_relay(a_bed):
+    """orva-relay on a private loopback address of its own; returns (address,
+    process). The caller stops the process (harness.stop_child)."""
+    if not RELAY_BIN.is_file():
+        raise AssertionError(f"{RELAY_BIN} is missing: build the native tree")
+    addr = private_loopback()
+    log_path = a_bed.root / "orva-relay.log"
+    with open(log_path, "wb") as log_f:
+        server = harness.spawn([str(RELAY_BIN), "--bind", addr, "--ctl", str(a_bed.root / "relay.ctl")],
+                               env=dict(os.environ), stdout=log_f, stderr=log_f)
+    time.sleep(0.3)
+    if server.poll() is not None:
+        raise AssertionError(f"orva-relay exited:\n{log_path.read_text(errors='replace')}")
+    return addr, server
+
+
+def settle(a_bed, quiet=0.5, timeout=20):
+    """Waits until the recording has been quiet for `quiet` seconds: the
+    start-up chime must not be taken for what comes next."""
+    step = harness.RECORD_RATE // 50
+
+    def quiet_now():
+        end = a_bed.recorder.mark()
+        start = end - int(quiet * harness.RECORD_RATE)
+        return start > 0 and harness.peak_rms(a_bed.recorder.samples(start, end), step) < 100
+    harness.poll(quiet_now, timeout, interval=0.1, what="a quiet sink")
+
+
+def launch_client(a_bed, relay_addr, account, prefix=None):
+    """Orva-Lin.exe of a fresh program folder, talking to relay_addr as account."""
+    folder = a_bed.program_folder(prefix=prefix)
+    return a_bed.launch(folder / harness.CLIENT_EXE, folder, name="Orva-Lin", prefix=prefix,
+                        extra_env={"ORVALIN_RELAY": relay_addr, "ORVALIN_ACCOUNT": str(account)})
