@@ -1,12 +1,6 @@
-// The windows of the web services: the shared-picture board and the
-// member's parameters.
+// The member's parameters window.
 #pragma once
 
 #include <windows.h>
-
-#include <atomic>
-
-extern std::atomic<bool> shareWindowOpen;
-LRESULT CALLBACK shareCanvasProc(HWND, UINT, WPARAM, LPARAM);
 
 void openParametersWindow();

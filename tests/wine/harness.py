@@ -37,10 +37,10 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 # Tests import everything from here.
-from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, Image, Recorder,  # noqa: E402,F401
+from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, DelayProxy, Image, Recorder,  # noqa: E402,F401
                      UdpListener, dft_peak, log, near, peak_rms, poll, rms, scaled,
                      send_udp, udp_local_addresses, udp_ports_of, write_wav,
-                     zero_crossing_frequency)
+                     solid_png, zero_crossing_frequency)
 from wineprefix import (BUILD, CHIME_HZ, REPO, TEMPLATE, Win32Window, copy_prefix,  # noqa: E402,F401
                         ensure_prefix_template, ensure_tools, parse_wininfo, prefix_env)
 
@@ -461,6 +461,18 @@ class Bed:
             return poll(look, timeout, interval=0.5, what=f"Win32 window {title!r}")
         except AssertionError as e:
             raise AssertionError(f"{e}; windows: {[w.title for w in last if w.visible]}") from None
+
+    def longest_stall(self, title, seconds, prefix=None):
+        """Longest time (ms) the message loop of the window titled `title` kept a
+        WM_NULL waiting, probed every 5 ms for `seconds` (tools/uiprobe.c)."""
+        exe = ensure_tools() / "uiprobe.exe"
+        r = subprocess.run(["wine", str(exe), title, str(seconds)], env=self.env(prefix),
+                           capture_output=True, text=True, timeout=scaled(60) + seconds,
+                           cwd=str(self.root))
+        m = re.search(r"max_ms=([0-9.]+)", r.stdout)
+        if not m:
+            raise AssertionError(f"uiprobe.exe: {r.stdout}{r.stderr}")
+        return float(m.group(1))
 
     # -- X windows --
     def xdo(self, *args, timeout=20, check=True):

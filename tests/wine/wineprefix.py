@@ -179,6 +179,7 @@ def copy_prefix(dst):
 _TOOLS = {
     "wininfo.exe": ("wininfo.c", []),
     "playwav.exe": ("playwav.c", ["-municode", "-lwinmm"]),
+    "uiprobe.exe": ("uiprobe.c", ["-municode", "-lwinmm"]),
 }
 
 
