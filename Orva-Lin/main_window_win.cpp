@@ -15,8 +15,8 @@
 #include "Orva-Lin/resource.h"
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/transmit.h"
+#include "Orva-Lin/web/params_window.h"
 #include "Orva-Lin/web/share_window.h"
-#include "Orva-Lin/web/web_windows.h"
 #include "common/protocol.h"
 #include "common/win32_guards.h"
 
@@ -133,7 +133,7 @@ void onLeftClick(int x, int y) {
     case Zone::MicGainKnob:
       setCaptureEndpointLevel(input::knobLevel(input::knobAngle(input::grow(mainZones.micGainKnob, input::kKnobGrow), x, y)));
       break;
-    case Zone::ParamsKnob: openParametersWindow(); break;
+    case Zone::ParamsKnob: toggleParamsWindow(); break;
     case Zone::Network: togglePeersWindow(); break;
     case Zone::Channel: toggleGroupList(); break;
     case Zone::Documentation: {

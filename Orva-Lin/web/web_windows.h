@@ -1,6 +1,0 @@
-// The member's parameters window.
-#pragma once
-
-#include <windows.h>
-
-void openParametersWindow();
