@@ -51,7 +51,8 @@ std::uint64_t nowMs() { return GetTickCount64(); }
 std::int32_t fetchIntoWorker(const wchar_t* base, std::int32_t number) {
   std::size_t length = 0;
   const std::int32_t result = fetchPathInto(base, number, std::span<std::uint8_t>(workerBuffer), length);
-  if (result == kFetchFailed || result == kFetchNoSession) return -1;
+  // The length tells a one-byte body from kFetchNoSession, which is 1 too.
+  if (length == 0 && result != 0) return -1;
   return static_cast<std::int32_t>(length);
 }
 
