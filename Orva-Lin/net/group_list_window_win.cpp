@@ -85,10 +85,13 @@ void refreshTick(HWND w) {
   if (!dc) return;
   const int row = groupRefreshRow;
   drawRow(dc.get(), row);
-  RECT client{};
-  GetClientRect(w, &client);
-  fillRect(dc.get(), grids::groupMarker(client.right, row), kMarkerColour);
-  fillRect(dc.get(), grids::groupPreviousMarker(client.right, row), kCellColour);
+  // The marker column is placed from the window's outer width, frame
+  // included, so it sits a frame's width nearer the right edge.
+  RECT outer{};
+  GetWindowRect(w, &outer);
+  const int width = outer.right - outer.left;
+  fillRect(dc.get(), grids::groupMarker(width, row), kMarkerColour);
+  fillRect(dc.get(), grids::groupPreviousMarker(width, row), kCellColour);
   groupRefreshRow = grids::nextGroupRow(row);
   drawWarnings(dc.get());
 }

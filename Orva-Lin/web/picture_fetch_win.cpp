@@ -1,6 +1,7 @@
 #include "Orva-Lin/web/picture_fetch.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdint>
 #include <span>
 
@@ -120,6 +121,28 @@ void wakeWorker() {
   if (workerWake) SetEvent(workerWake.get());
 }
 
+#ifdef ORVA_TEST_HOOKS
+// Test builds only: ORVA_TEST_PICTURES_ON_UI=1 fetches every picture on the
+// thread that draws it, one request after another and uncached, so the
+// benchmark can measure the stall that the worker takes away.
+bool picturesOnCaller() {
+  static const bool on = [] {
+    const char* v = std::getenv("ORVA_TEST_PICTURES_ON_UI");
+    return v && v[0] == '1';
+  }();
+  return on;
+}
+
+grids::Fetch fetchOnCaller(HDC dc, std::int32_t member, int x, int y, int width, int height) {
+  const std::int32_t result = fetchPath(kUsersBase, member);
+  if (responseLength == 0) return result == 0 ? grids::Fetch::Absent : grids::Fetch::Failed;
+  const win::Bitmap picture = decodePngResponse(result);
+  if (!picture) return grids::Fetch::Undecoded;
+  drawPictureScaled(dc, picture.get(), x, y, width, height);
+  return grids::Fetch::Picture;
+}
+#endif
+
 }  // namespace
 
 bool startPictureWorker() {
@@ -155,6 +178,9 @@ void unwatchMemberPictures(HWND window) {
 }
 
 grids::Fetch drawMemberPicture(HDC dc, std::int32_t member, int x, int y, int width, int height) {
+#ifdef ORVA_TEST_HOOKS
+  if (picturesOnCaller()) return fetchOnCaller(dc, member, x, y, width, height);
+#endif
   if (!workerStarted.load()) return grids::Fetch::Pending;
   bool queued = false;
   grids::Fetch state;

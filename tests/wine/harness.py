@@ -545,7 +545,7 @@ class Bed:
         WM_NULL waiting, probed every 5 ms for `seconds` (tools/uiprobe.c)."""
         exe = ensure_tools() / "uiprobe.exe"
         r = subprocess.run(["wine", str(exe), title, str(seconds)], env=self.env(prefix),
-                           capture_output=True, text=True, timeout=scaled(60) + seconds,
+                           capture_output=True, text=True, timeout=scaled(120) + seconds,
                            cwd=str(self.root))
         m = re.search(r"max_ms=([0-9.]+)", r.stdout)
         if not m:

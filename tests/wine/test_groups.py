@@ -6,13 +6,9 @@ screenshots, what the web host serves, and how long the client's message
 loop keeps a message waiting while pictures load from a slow host."""
 
 import os
-import re
-import ssl
-import subprocess
 import sys
 import time
 import unittest
-import urllib.request
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -24,15 +20,13 @@ GROUP_TITLE = "Orva-Lin Group List"
 PEERS_TITLE = "Orva-Lin Network"
 SHARE_TITLE = "Orva-Lin Echange et Partage"
 RELAY_BIN = harness.BUILD / "servers" / "relay" / "orva-relay"
-WEBHOST_BIN = harness.BUILD / "servers" / "webhost" / "orva-webhost"
-TLS = harness.REPO / "build" / "tls"
 
 CHANNEL_FRAME = (100, 130)
 NETWORK_RING = (420, 380)
 ANIMATION = (425, 525)
 FACE = (150, 60, 20)          # every member's picture: brown
 UPLOADED = (200, 30, 160)     # the picture shared from the first client
-CYAN, GREEN, RED = (0, 255, 255), (0, 255, 0), (255, 0, 0)
+CYAN, GREEN, RED, BLUE, YELLOW = (0, 255, 255), (0, 255, 0), (255, 0, 0), (0, 0, 255), (255, 255, 0)
 OWN, OTHER = 1, 2             # the two clients' accounts
 PLACEMENT = {201: 2, 202: 2, 203: 2, 501: 5, 502: 5, 503: 5, 504: 5, 701: 7}
 SLOW_MEMBERS = {800 + i: 8 + i % 2 for i in range(32)}   # channels 8 and 9, for the slow host
@@ -41,36 +35,20 @@ bed = relay = webhost = proxy = members = None
 relay_addr = None
 
 
-def start_webhost(data):
-    log = open(bed.root / "webhost.log", "wb")
-    proc = harness.spawn([str(WEBHOST_BIN), "--data", str(data), "--bind", "127.0.0.1", "--port", "0",
-                          "--cert", str(TLS / "cert.pem"), "--key", str(TLS / "key.pem")],
-                         env=dict(os.environ), stdout=log, stderr=log)
-
-    def port():
-        m = re.search(r"listening on [0-9.]+:(\d+)", (bed.root / "webhost.log").read_text(errors="replace"))
-        return int(m.group(1)) if m else None
-    return proc, harness.poll(port, 20, what="orva-webhost listening")
-
-
 def setUpModule():
     global bed, relay, webhost, proxy, members, relay_addr
-    for binary in (RELAY_BIN, WEBHOST_BIN):
-        if not binary.is_file():
-            raise AssertionError(f"{binary} is missing: build the native tree")
+    if not RELAY_BIN.is_file():
+        raise AssertionError(f"{RELAY_BIN} is missing: build the native tree")
     bed = harness.open_client_bed("test_groups")
     relay_addr = vp.private_loopback()
-    relay = harness.spawn([str(RELAY_BIN), "--bind", relay_addr, "--ctl", str(bed.root / "relay.ctl")],
-                          env=dict(os.environ), stdout=open(bed.root / "relay.log", "wb"),
-                          stderr=open(bed.root / "relay.err", "wb"))
-    data = bed.root / "webhost-data"
+    with open(bed.root / "relay.log", "wb") as log_f:
+        relay = harness.spawn([str(RELAY_BIN), "--bind", relay_addr, "--ctl", str(bed.root / "relay.ctl")],
+                              env=dict(os.environ), stdout=log_f, stderr=log_f)
     face = harness.solid_png(bed.root / "face.png", 66, 83, FACE)
-    for account in [OWN, OTHER, *PLACEMENT, *SLOW_MEMBERS]:
-        subprocess.run([str(WEBHOST_BIN), "--data", str(data), "member", "add", str(account),
-                        "--prenom", f"M{account}", "--ville", "Lyon", "--phrase", "Bonjour",
-                        "--picture", str(face)], check=True, capture_output=True, timeout=30)
-    webhost, port = start_webhost(data)
-    proxy = harness.DelayProxy(("127.0.0.1", port))
+    webhost = bed.start_web_host({account: {"prenom": f"M{account}", "ville": "Lyon", "phrase": "Bonjour",
+                                            "picture": face}
+                                  for account in [OWN, OTHER, *PLACEMENT, *SLOW_MEMBERS]})
+    proxy = harness.DelayProxy(("127.0.0.1", webhost.port))
     members = vp.Members(relay_addr, PLACEMENT)
 
 
@@ -79,9 +57,8 @@ def tearDownModule():
         members.close()
     if proxy:
         proxy.close()
-    for proc in (webhost, relay):
-        if proc:
-            harness.stop_child(proc)
+    if relay:
+        harness.stop_child(relay)
     harness.close_all(bed)
 
 
@@ -93,11 +70,14 @@ def start_client(account, prefix=None):
     return client
 
 
-def client_origin(wid):
-    """Screen position of a framed window's client area: the X geometry of
-    a Wine-decorated window is its client area."""
-    x, y, _, _ = bed.geometry(wid)
-    return x, y
+def client_origin(wid, background):
+    """Screen position of a window's client area: past the frame and caption
+    that Wine draws itself, where the window's background colour starts."""
+    x, y, w, h = bed.geometry(wid)
+    img = bed.screen()
+    left = next(dx for dx in range(12) if harness.near(img.pixel(x + dx, y + h - 6), background, 10))
+    top = next(dy for dy in range(60) if harness.near(img.pixel(x + left + 2, y + dy), background, 10))
+    return x + left, y + top
 
 
 def group_row(img, origin, row):
@@ -127,12 +107,25 @@ class Groups(unittest.TestCase):
         cls.client.stop()
 
     def toggle(self, where, title):
+        """Opens a window from the panel and brings it above the panel (the
+        group list unfolds over it), once it has grown; the same click
+        closes it at the end of the test."""
         bed.click(self.wid, *where)
-        return bed.wait_window(title, timeout=30)
+        win = bed.wait_window(title, timeout=30)
+        self.addCleanup(self.close, where, title)
+        time.sleep(2)
+        bed.click(win, 60, 6)   # its caption
+        time.sleep(0.5)
+        return win
+
+    def close(self, where, title):
+        if bed.find_windows(title):
+            bed.click(self.wid, *where)
+            bed.wait_no_window(title)
 
     def test_1_group_list_rows_and_marker(self):
         win = self.toggle(CHANNEL_FRAME, GROUP_TITLE)
-        origin = client_origin(win)
+        origin = client_origin(win, BLUE)
         want = {2: 3, 5: 5, 7: 1}
 
         def rows_right():
@@ -145,19 +138,18 @@ class Groups(unittest.TestCase):
         self.assertEqual(group_row(img, origin, 5), ["face"] * 5 + ["cyan"] * 11)
 
         def marker_row(img):
-            w = bed.geometry(win)[2]
-            rows = [r for r in range(1, 11) if harness.near(img.pixel(origin[0] + w - 30, origin[1] + 51 * r - 25), RED)]
+            w = bed.geometry(win)[2]   # the window's width, frame included, places the marker
+            rows = [r for r in range(1, 11)
+                    if harness.near(img.pixel(origin[0] + w - 30, origin[1] + 51 * r - 25), RED)]
             return rows[0] if len(rows) == 1 else None
         first = harness.poll(lambda: marker_row(bed.screen()), 10, what="one red marker")
         time.sleep(2.2)
         second = harness.poll(lambda: marker_row(bed.screen()), 10, what="one red marker")
         self.assertNotEqual(second, first)   # it walks down one row a second
-        bed.click(self.wid, *CHANNEL_FRAME)
-        bed.wait_no_window(GROUP_TITLE)
 
     def test_2_peers_window_follows_members(self):
         win = self.toggle(NETWORK_RING, PEERS_TITLE)
-        x0, y0 = client_origin(win)
+        x0, y0 = client_origin(win, YELLOW)
 
         def grid():
             img = bed.screen()
@@ -169,8 +161,6 @@ class Groups(unittest.TestCase):
             harness.poll(lambda: grid() == (4, 12), 30, what="4 faces and 12 green cells once 504 left")
         finally:
             members.join(504, 5)
-        bed.click(self.wid, *NETWORK_RING)
-        bed.wait_no_window(PEERS_TITLE)
 
     def test_3_panel_keeps_running_while_pictures_load_slowly(self):
         idle = bed.longest_stall(TITLE, 5)
@@ -179,20 +169,18 @@ class Groups(unittest.TestCase):
         try:
             time.sleep(20)   # the client hears of channels 8 and 9 by list replies
             win = self.toggle(CHANNEL_FRAME, GROUP_TITLE)
-            time.sleep(1.5)  # the window has unfolded and grown
             loading = bed.longest_stall(TITLE, 6)   # 32 pictures take 6.4 s at 200 ms each
             harness.log(f"longest stall: {idle:.0f} ms idle, {loading:.0f} ms loading from a 200 ms host")
-            # A picture fetched on the message loop would hold it 200 ms; the
-            # machine's own scheduling noise (idle) is allowed on top of 100 ms.
-            self.assertLess(loading, max(100.0, idle + 50.0))
-            origin = client_origin(win)
+            # Pictures fetched on the message loop would hold it 200 ms each,
+            # seconds for a row. On a loaded machine the probe itself sees
+            # scheduling gaps while the client idles; those are allowed.
+            self.assertLess(loading, max(100.0, 1.5 * idle + 50.0))
+            origin = client_origin(win, BLUE)
             harness.poll(lambda: faces(group_row(bed.screen(), origin, 8)) == 16, 30, interval=1.0,
                          what="16 faces in row 8")
         finally:
             proxy.delay = 0.0
             slow.close()
-        bed.click(self.wid, *CHANNEL_FRAME)
-        bed.wait_no_window(GROUP_TITLE)
 
 
 class Sharing(unittest.TestCase):
@@ -222,18 +210,8 @@ class Sharing(unittest.TestCase):
         bed.type_text(dialog, "Z:" + str(picture).replace("/", "\\"))
         bed.key(dialog, "Return")
 
-        context = ssl.create_default_context(cafile=str(TLS / "ca.pem"))
-        url = f"https://localhost:{proxy.port}/echange/pc_img_share_get.php?F=5&N=1"
-
-        def served():
-            try:
-                with urllib.request.urlopen(url, context=context, timeout=5) as r:
-                    return r.read()
-            except OSError:
-                return None
-        body = harness.poll(lambda: (lambda b: b if b == picture.read_bytes() else None)(served()), 30,
-                            what="the uploaded picture served by the host")
-        self.assertEqual(body, picture.read_bytes())
+        harness.poll(lambda: webhost.get("/echange/pc_img_share_get.php?F=5&N=1") == (200, picture.read_bytes()),
+                     30, what="the uploaded picture served by the host")
 
         bed.focus(viewer_share)
         bed.key(viewer_share, "alt+f", "Return")                # Fichier > Actualiser

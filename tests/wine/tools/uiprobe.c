@@ -1,7 +1,7 @@
 /* uiprobe: how long a window's thread keeps its messages waiting.
  *   uiprobe TITLE SECONDS
  * For SECONDS, sends WM_NULL to the top-level window titled TITLE every 5 ms
- * and times each answer (SendMessageTimeout, 10 s at most); prints one line
+ * and times each answer (SendMessageTimeout, 60 s at most); prints one line
  *   probes=<n> max_ms=<longest answer> p99_ms=<99th percentile>
  * A thread blocked in a request, a sleep or a long loop answers late: the
  * longest answer is the longest stall of that window's message loop.
@@ -45,7 +45,7 @@ int wmain(int argc, wchar_t **argv)
         QueryPerformanceCounter(&t0);
         if ((double)(t0.QuadPart - start.QuadPart) / freq.QuadPart >= seconds || n >= MAX_PROBES)
             break;
-        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
         QueryPerformanceCounter(&t1);
         answers[n] = 1000.0 * (double)(t1.QuadPart - t0.QuadPart) / freq.QuadPart;
         if (answers[n] > longest)
