@@ -1,6 +1,7 @@
 // Drawing helpers shared by the panel pieces and the child windows. Each
 // takes its own device context and does nothing when it or the picture is
-// missing; every font, pen and brush is made and freed within the call.
+// missing; the label font is made once and kept, anything else a call makes
+// it frees.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,13 @@ win::Font panelFont(int height);
 // White 8-bit (Windows-1252) text at (x, y) on the given background,
 // Arial 14 bold.
 void drawLabel(HDC dc, const char* text, int x, int y, COLORREF background);
+
+// drawLabel as a panel label looks after many redraws. Antialiasing puts
+// the edge of some glyphs (the bar of a final 'T') one pixel past the box
+// that the opaque background covers; that pixel blends again on every draw
+// and only turns solid after several. A label that used to be redrawn on
+// every tick and is now drawn once is drawn until it is settled.
+void drawSettledLabel(HDC dc, const char* text, int x, int y, COLORREF background);
 
 // UTF-8 text at (x, y), transparent background, Arial 20 bold.
 void drawUtf8Text(HDC dc, const char* utf8, int x, int y, COLORREF colour);

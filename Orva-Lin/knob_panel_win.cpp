@@ -43,9 +43,9 @@ win::Bitmap rotatedArrow(HBITMAP arrow, float degrees) {
 void drawTicks(HDC dc, int centreX, int centreY, panel::KnobTicks ticks) {
   panel::Point offsets[panel::kMaxTicks];
   const int n = panel::knobTickOffsets(ticks, offsets);
-  win::Pen outline(CreatePen(PS_SOLID, 1, RGB(255, 0, 0)));
-  win::Brush first(CreateSolidBrush(RGB(0, 0, 255)));
-  win::Brush others(CreateSolidBrush(RGB(0, 255, 0)));
+  static const win::Pen outline(CreatePen(PS_SOLID, 1, RGB(255, 0, 0)));
+  static const win::Brush first(CreateSolidBrush(RGB(0, 0, 255)));
+  static const win::Brush others(CreateSolidBrush(RGB(0, 255, 0)));
   if (!outline || !first || !others) return;
   win::Selection usePen(dc, outline.get());
   win::Selection useBrush(dc, first.get());
@@ -65,7 +65,7 @@ bool drawKnob(HDC dc, int x, float degrees, panel::KnobTicks ticks, input::Rect&
   drawPicture(dc, arrow.get(), x, kKnobY);
   drawTicks(dc, x + bm.bmWidth / 2, kKnobY + bm.bmHeight / 2, ticks);
   zone = {x, kKnobY, x + bm.bmWidth, kKnobY + bm.bmHeight};
-  drawLabel(dc, label, x + 8, kLabelY, panelBackground.load(std::memory_order_relaxed));
+  drawSettledLabel(dc, label, x + 8, kLabelY, panelBackground.load(std::memory_order_relaxed));
   return true;
 }
 
@@ -73,20 +73,32 @@ bool drawKnob(HDC dc, int x, float degrees, panel::KnobTicks ticks, input::Rect&
 
 void CALLBACK knobPanelTick(HWND, UINT, UINT_PTR, DWORD) {
   if (!arrowPicture) return;
+  // The arrows are turned only when a level, the background or a paint
+  // changed since the last complete draw: the same pixels as every tick.
+  static float drawnMic = -1.0f, drawnVolume = -1.0f;
+  static COLORREF drawnBackground = CLR_INVALID;
+  static unsigned drawnPaints = ~0u;
+  const float mic = getCaptureEndpointLevel();
+  const float volume = getRenderEndpointLevel();
+  const COLORREF bg = panelBackground.load(std::memory_order_relaxed);
+  if (mic == drawnMic && volume == drawnVolume && bg == drawnBackground && drawnPaints == panelPaints) return;
   win::WindowDc dc(mainWindow);
   if (!mainWindow || !dc) return;
-  const COLORREF bg = panelBackground.load(std::memory_order_relaxed);
-  drawLabel(dc.get(), "AUDIO LEFT", 245, 179, bg);
-  drawLabel(dc.get(), "AUDIO RIGHT", 415, 179, bg);
+  drawSettledLabel(dc.get(), "AUDIO LEFT", 245, 179, bg);
+  drawSettledLabel(dc.get(), "AUDIO RIGHT", 415, 179, bg);
   if (!drawKnob(dc.get(), 25, kArrowRest, panel::kParamsTicks, mainZones.paramsKnob, "PARAMS")) return;
-  if (!drawKnob(dc.get(), 115, kArrowRest + kArrowSweep * getCaptureEndpointLevel(), panel::kLevelTicks,
-                mainZones.micGainKnob, "MIC GAIN"))
+  if (!drawKnob(dc.get(), 115, kArrowRest + kArrowSweep * mic, panel::kLevelTicks, mainZones.micGainKnob,
+                "MIC GAIN"))
     return;
-  if (!drawKnob(dc.get(), 205, kArrowRest + kArrowSweep * getRenderEndpointLevel(), panel::kLevelTicks,
-                mainZones.volumeKnob, "VOLUME"))
+  if (!drawKnob(dc.get(), 205, kArrowRest + kArrowSweep * volume, panel::kLevelTicks, mainZones.volumeKnob,
+                "VOLUME"))
     return;
   const input::Rect doc = mainZones.documentation;
   const input::Rect companion = mainZones.companion;
   drawPictureScaled(dc.get(), docPicture.get(), doc.left, doc.top, 30, 30);
   drawPictureScaled(dc.get(), synthePicture.get(), companion.left, companion.top, 32, 32);
+  drawnMic = mic;
+  drawnVolume = volume;
+  drawnBackground = bg;
+  drawnPaints = panelPaints;
 }

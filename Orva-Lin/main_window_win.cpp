@@ -42,6 +42,7 @@ void closeMainWindow() { PostMessageW(mainWindow, WM_CLOSE, 0, 0); }
 void paint(HWND w) {
   win::PaintDc dc(w);
   if (!dc) return;
+  ++panelPaints;  // the face below covers every piece: each redraws whole
   const COLORREF background = panelBackground.load(std::memory_order_relaxed);
   {
     win::Brush brush(CreateSolidBrush(background));
@@ -178,12 +179,24 @@ void webPageAddress(const wchar_t* path, wchar_t* out, int outChars) {
 void aboutBox() { DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUT), mainWindow, aboutProc, 0); }
 
 void CALLBACK statusLineTick(HWND, UINT, UINT_PTR, DWORD) {
+  // Redrawn when the text, the background or a paint says so: the same
+  // pixels as every tick.
+  static char drawnText[kStatusTextBytes] = {};
+  static COLORREF drawnBackground = CLR_INVALID;
+  static unsigned drawnPaints = ~0u;
+  const COLORREF background = panelBackground.load(std::memory_order_relaxed);
+  if (drawnPaints == panelPaints && drawnBackground == background &&
+      std::memcmp(drawnText, statusText, kStatusTextBytes) == 0)
+    return;
   win::WindowDc dc(mainWindow);
   if (!mainWindow || !dc) return;
-  win::Font font = panelFont(17);
+  static const win::Font font = panelFont(17);
   if (!font) return;
+  std::memcpy(drawnText, statusText, kStatusTextBytes);
+  drawnBackground = background;
+  drawnPaints = panelPaints;
   {
-    win::Brush yellow(CreateSolidBrush(RGB(255, 255, 0)));
+    static const win::Brush yellow(CreateSolidBrush(RGB(255, 255, 0)));
     RECT frame{8, 43, 542, 67};
     FrameRect(dc.get(), &frame, yellow.get());
   }
@@ -195,7 +208,7 @@ void CALLBACK statusLineTick(HWND, UINT, UINT_PTR, DWORD) {
   if (n <= 0) return;
   win::Selection useFont(dc.get(), font.get());
   SetTextColor(dc.get(), RGB(20, 255, 71));
-  SetBkColor(dc.get(), panelBackground.load(std::memory_order_relaxed));
+  SetBkColor(dc.get(), background);
   SetBkMode(dc.get(), OPAQUE);
   DrawTextW(dc.get(), wide, -1, &line, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }

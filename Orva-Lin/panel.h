@@ -14,6 +14,13 @@ extern win::Bitmap docPicture;      // "doc_img.bmp"
 extern win::Bitmap synthePicture;   // "synthe_1.bmp"
 extern win::Bitmap channelPictures[11];  // "0.bmp" .. "10.bmp"
 
+// Paints of the main window and of its meter windows so far. A paint may
+// have drawn over any piece (the main window's paint fills the whole face),
+// so a piece that sees this move redraws whole; otherwise each piece
+// redraws only what changed since it last drew, which leaves the same
+// pixels as a full redraw and costs nothing while the panel is still.
+extern unsigned panelPaints;
+
 void drawTitle();
 void drawQuitCross(bool highlighted);
 

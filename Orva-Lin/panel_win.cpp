@@ -1,8 +1,10 @@
 #include "Orva-Lin/panel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -20,6 +22,7 @@ win::Bitmap docPicture;
 win::Bitmap synthePicture;
 win::Bitmap channelPictures[11];
 RECT timeLeftRect{};
+unsigned panelPaints = 0;
 
 namespace {
 
@@ -32,6 +35,19 @@ constexpr char kInactivityText[] =
     "automatiquement votre application\ndans 20 secondes";
 
 COLORREF background() { return panelBackground.load(std::memory_order_relaxed); }
+
+// What a piece last put on the panel: the paints it has seen and the label
+// background it drew on. Whole() says the piece must redraw everything.
+struct Drawn {
+  unsigned paints = ~0u;
+  COLORREF background = CLR_INVALID;
+  bool whole() {
+    const bool stale = paints != panelPaints || background != ::background();
+    paints = panelPaints;
+    background = ::background();
+    return stale;
+  }
+};
 
 void drawLed(HDC dc, std::uint32_t code, int x, int y) {
   const int i = panel::ledPictureIndex(code);
@@ -126,8 +142,20 @@ void loadLedPictures() {
 
 void CALLBACK channelPanelTick(HWND, UINT, UINT_PTR, DWORD) {
   if (!panelReady.load(std::memory_order_relaxed)) return;
+  static Drawn drawn;
+  static std::int32_t drawnPort = 0;
+  static std::int32_t drawnCount = 0;
+  const std::int32_t port = channelPort.load(std::memory_order_relaxed);
+  const std::int32_t peers = channelPeerCount.load(std::memory_order_relaxed);
+  const bool whole = drawn.whole();
+  if (!whole && port == drawnPort && peers == drawnCount) return;
   win::WindowDc dc(mainWindow);
-  if (!mainWindow || !dc) return;
+  if (!mainWindow || !dc) {
+    drawn = Drawn{};
+    return;
+  }
+  drawnPort = port;
+  drawnCount = peers;
   const input::Rect zone = mainZones.channel;
   if (channelPictures[0]) {
     BITMAP bm{};
@@ -137,16 +165,15 @@ void CALLBACK channelPanelTick(HWND, UINT, UINT_PTR, DWORD) {
       BitBlt(dc.get(), zone.left, zone.top, bm.bmWidth, bm.bmHeight, mem.get(), 0, 0, SRCCOPY);
     }
   }
-  const std::int32_t port = channelPort.load(std::memory_order_relaxed);
   const int channel = channels::indexOfPort(port);
   if (channel > 0) drawPicture(dc.get(), channelPictures[channel].get(), 50, 100);
   {
-    win::Brush red(CreateSolidBrush(kRed));
+    static const win::Brush red(CreateSolidBrush(kRed));
     RECT frame{zone.left, zone.top, zone.right, zone.bottom};
     if (red) FrameRect(dc.get(), &frame, red.get());
   }
   {
-    win::Font font = panelFont(16);
+    static const win::Font font = panelFont(16);
     if (font) {
       win::Selection useFont(dc.get(), font.get());
       SetTextColor(dc.get(), kYellow);
@@ -156,36 +183,72 @@ void CALLBACK channelPanelTick(HWND, UINT, UINT_PTR, DWORD) {
     }
   }
   char count[16];
-  std::snprintf(count, sizeof count, "%d", static_cast<int>(channelPeerCount.load(std::memory_order_relaxed)));
+  std::snprintf(count, sizeof count, "%d", static_cast<int>(peers));
   drawLabel(dc.get(), count, 160, 168, background());
   drawLabel(dc.get(), "CHANNEL", 18, 182, background());
 }
 
 void CALLBACK serverPanelTick(HWND, UINT, UINT_PTR, DWORD) {
-  win::WindowDc dc(mainWindow);
-  if (!mainWindow || !dc) return;
-  const COLORREF bg = background();
-  for (const Indicator& led : kIndicators) {
-    drawLed(dc.get(), led.state->load(std::memory_order_relaxed), led.ledX, led.ledY);
-    drawLabel(dc.get(), led.label, led.labelX, led.labelY, bg);
-  }
+  // Indicators, then the five load lamps, then the two focus lamps; no lamp
+  // overlaps a label, so a lamp that did not change needs no redraw.
+  constexpr int kLamps = std::size(kIndicators) + panel::kServerLoadLeds + 2;
+  static Drawn drawn;
+  static std::uint32_t shown[kLamps];
+  std::uint32_t now[kLamps];
+  int k = 0;
+  for (const Indicator& led : kIndicators) now[k++] = led.state->load(std::memory_order_relaxed);
   std::uint32_t load[panel::kServerLoadLeds];
   panel::serverLoadLeds(sendPaceMode.load(std::memory_order_relaxed), load);
-  for (int i = 0; i < panel::kServerLoadLeds; ++i) drawLed(dc.get(), load[i], 420 + 18 * i, 220);
-  drawLabel(dc.get(), "SERVER LOAD", 423, 243, bg);
+  for (std::uint32_t code : load) now[k++] = code;
   const std::uint32_t focus = GetForegroundWindow() == mainWindow ? led::kGreen : led::kRed;
-  drawLed(dc.get(), focus, 125, 18);
-  drawLed(dc.get(), focus, 409, 18);
+  now[k++] = focus;
+  now[k++] = focus;
+  const bool whole = drawn.whole();
+  if (!whole && std::equal(now, now + kLamps, shown)) return;
+  win::WindowDc dc(mainWindow);
+  if (!mainWindow || !dc) {
+    drawn = Drawn{};
+    return;
+  }
+  const COLORREF bg = background();
+  k = 0;
+  for (const Indicator& led : kIndicators) {
+    if (whole || now[k] != shown[k]) drawLed(dc.get(), now[k], led.ledX, led.ledY);
+    if (whole) drawSettledLabel(dc.get(), led.label, led.labelX, led.labelY, bg);
+    ++k;
+  }
+  for (int i = 0; i < panel::kServerLoadLeds; ++i, ++k)
+    if (whole || now[k] != shown[k]) drawLed(dc.get(), now[k], 420 + 18 * i, 220);
+  if (whole) drawSettledLabel(dc.get(), "SERVER LOAD", 423, 243, bg);
+  if (whole || now[k] != shown[k]) {
+    drawLed(dc.get(), focus, 125, 18);
+    drawLed(dc.get(), focus, 409, 18);
+  }
+  std::copy(now, now + kLamps, shown);
 }
 
 void CALLBACK networkPanelTick(HWND, UINT, UINT_PTR, DWORD) {
+  static Drawn drawn;
+  static std::uint32_t shown[panel::kRingLeds];
+  std::uint32_t now[panel::kRingLeds];
+  for (int k = 0; k < panel::kRingLeds; ++k)
+    now[k] = static_cast<std::uint32_t>(networkLedStates[k].load(std::memory_order_relaxed));
+  const bool whole = drawn.whole();
+  if (!whole && std::equal(now, now + panel::kRingLeds, shown)) return;
   win::WindowDc dc(mainWindow);
-  if (!mainWindow || !dc) return;
-  for (int k = 0; k < panel::kRingLeds; ++k) {
-    const panel::Point p = panel::ringLedPosition(k);
-    drawLed(dc.get(), static_cast<std::uint32_t>(networkLedStates[k].load(std::memory_order_relaxed)), p.x, p.y);
+  if (!mainWindow || !dc) {
+    drawn = Drawn{};
+    return;
   }
+  for (int k = 0; k < panel::kRingLeds; ++k) {
+    if (!whole && now[k] == shown[k]) continue;
+    const panel::Point p = panel::ringLedPosition(k);
+    drawLed(dc.get(), now[k], p.x, p.y);
+  }
+  // The label goes over the ring's inner edge: it is drawn last whenever
+  // any lamp was, as a full redraw would leave it.
   drawLabel(dc.get(), "NETWORK", 402, 380, background());
+  std::copy(now, now + panel::kRingLeds, shown);
 }
 
 void CALLBACK timeLeftTick(HWND, UINT, UINT_PTR timer, DWORD) {
@@ -203,8 +266,10 @@ void CALLBACK timeLeftTick(HWND, UINT, UINT_PTR timer, DWORD) {
     DestroyWindow(mainWindow);
     return;
   }
+  static Drawn drawn;
   win::WindowDc dc(mainWindow);
   if (!mainWindow || !dc) return;
+  const bool whole = drawn.whole();
   char text[panel::kTimeTextBytes];
   panel::formatTimeLeft(next.seconds, text);
   FillRect(dc.get(), &timeLeftRect, GetSysColorBrush(COLOR_SCROLLBAR));
@@ -212,5 +277,5 @@ void CALLBACK timeLeftTick(HWND, UINT, UINT_PTR timer, DWORD) {
   SetBkColor(dc.get(), background());
   SetBkMode(dc.get(), OPAQUE);
   TextOutA(dc.get(), timeLeftRect.left, timeLeftRect.top, text, static_cast<int>(std::strlen(text)));
-  drawLabel(dc.get(), "TIME LEFT", 455, 293, background());
+  if (whole) drawSettledLabel(dc.get(), "TIME LEFT", 455, 293, background());
 }

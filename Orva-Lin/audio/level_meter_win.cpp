@@ -1,5 +1,7 @@
 #include "Orva-Lin/audio/level_meter.h"
 
+#include <optional>
+
 #include "Orva-Lin/audio/levels.h"
 #include "Orva-Lin/audio/meter_geometry.h"
 #include "Orva-Lin/draw_helpers.h"
@@ -15,26 +17,34 @@ struct Meter {
   std::atomic<std::int32_t>* level;
   win::Bitmap face;  // "vu_meter_150.bmp", one copy per meter
   HWND window;
+  std::int32_t drawnLevel;
+  unsigned drawnPaints;
 };
 
 Meter meters[2] = {
-    {L"VuMeterLeftClass", leftMeterProc, 200, 80, 1, &levelLeft, {}, nullptr},
-    {L"VuMeterRightClass", rightMeterProc, 370, 80, 2, &levelRight, {}, nullptr},
+    {L"VuMeterLeftClass", leftMeterProc, 200, 80, 1, &levelLeft, {}, nullptr, 0, ~0u},
+    {L"VuMeterRightClass", rightMeterProc, 370, 80, 2, &levelRight, {}, nullptr, 0, ~0u},
 };
 
 struct Bar {
   RECT area;
   std::atomic<std::int32_t>* raw;
+  int drawnLit;
 };
 Bar bars[2] = {
-    {{200, 166, 350, 176}, &levelLeftRaw},
-    {{370, 166, 520, 176}, &levelRightRaw},
+    {{200, 166, 350, 176}, &levelLeftRaw, -1},
+    {{370, 166, 520, 176}, &levelRightRaw, -1},
 };
+unsigned barsDrawnPaints = ~0u;
 
 constexpr COLORREF kNeedleColour = 0xFF5050;
 constexpr int kNeedleWidth = 3;
 
-void drawNeedle(HWND w, const Meter& m) {
+// Levels change only while blocks are played or sent: a meter whose level
+// and paints are as last drawn keeps its pixels and is not redrawn.
+void drawNeedle(HWND w, Meter& m) {
+  const std::int32_t level = m.level->load(std::memory_order_relaxed);
+  if (level == m.drawnLevel && m.drawnPaints == panelPaints) return;
   win::WindowDc dc(w);
   if (!dc || !m.face) return;
   BITMAP bm{};
@@ -45,38 +55,74 @@ void drawNeedle(HWND w, const Meter& m) {
     win::Selection useFace(mem.get(), m.face.get());
     BitBlt(dc.get(), 0, 0, bm.bmWidth, bm.bmHeight, mem.get(), 0, 0, SRCCOPY);
   }
-  win::Pen pen(CreatePen(PS_SOLID, kNeedleWidth, kNeedleColour));
+  static const win::Pen pen(CreatePen(PS_SOLID, kNeedleWidth, kNeedleColour));
   if (!pen) return;
   win::Selection usePen(dc.get(), pen.get());
-  const meter::Point end = meter::needleEnd(m.level->load(std::memory_order_relaxed), bm.bmWidth, bm.bmHeight);
+  const meter::Point end = meter::needleEnd(level, bm.bmWidth, bm.bmHeight);
   MoveToEx(dc.get(), bm.bmWidth / 2, bm.bmHeight, nullptr);
   LineTo(dc.get(), end.x, end.y);
+  m.drawnLevel = level;
+  m.drawnPaints = panelPaints;
 }
 
-// One pen per column, made and freed each time: the bars change colour
-// along their length and the count stays flat over hours.
+// Every column of a fully lit bar, drawn once with one pen per column as
+// the bars always were; a bar is then its lit part copied from here and
+// white for the rest: the same pixels as a column-by-column draw.
+struct LitBar {
+  win::Bitmap picture;
+  win::MemoryDc dc;
+  std::optional<win::Selection> select;
+};
+
+HDC litBar(HDC screen) {
+  static LitBar bar;
+  if (bar.dc) return bar.dc.get();
+  const int height = bars[0].area.bottom - bars[0].area.top;
+  bar.picture.reset(CreateCompatibleBitmap(screen, meter::kBarColumns, height));
+  bar.dc.reset(CreateCompatibleDC(screen));
+  if (!bar.picture || !bar.dc) {
+    bar.dc.reset();
+    return nullptr;
+  }
+  bar.select.emplace(bar.dc.get(), bar.picture.get());
+  for (int i = 0; i < meter::kBarColumns; ++i) {
+    const meter::Rgb c = meter::barColumnColour(i, meter::kBarColumns);
+    win::Pen pen(CreatePen(PS_SOLID, 1, RGB(c.r, c.g, c.b)));
+    win::Selection usePen(bar.dc.get(), pen.get());
+    MoveToEx(bar.dc.get(), i, 0, nullptr);
+    LineTo(bar.dc.get(), i, height);
+  }
+  return bar.dc.get();
+}
+
 void drawBars() {
+  const bool whole = barsDrawnPaints != panelPaints;
+  int lit[2];
+  for (int b = 0; b < 2; ++b) lit[b] = meter::barLitColumns(bars[b].raw->load(std::memory_order_relaxed));
+  if (!whole && lit[0] == bars[0].drawnLit && lit[1] == bars[1].drawnLit) return;
   win::WindowDc dc(mainWindow);
   if (!mainWindow || !dc) return;
-  for (const Bar& bar : bars) {
-    const int lit = meter::barLitColumns(bar.raw->load(std::memory_order_relaxed));
-    for (int i = 0; i < meter::kBarColumns; ++i) {
-      const meter::Rgb c = meter::barColumnColour(i, lit);
-      win::Pen pen(CreatePen(PS_SOLID, 1, RGB(c.r, c.g, c.b)));
-      if (!pen) return;
-      win::Selection usePen(dc.get(), pen.get());
-      const int x = bar.area.left + i;
-      MoveToEx(dc.get(), x, bar.area.top, nullptr);
-      LineTo(dc.get(), x, bar.area.bottom);
-    }
+  const HDC full = litBar(dc.get());
+  if (!full) return;
+  for (int b = 0; b < 2; ++b) {
+    Bar& bar = bars[b];
+    if (!whole && lit[b] == bar.drawnLit) continue;
+    const RECT& a = bar.area;
+    BitBlt(dc.get(), a.left, a.top, lit[b], a.bottom - a.top, full, 0, 0, SRCCOPY);
+    const RECT unlit{a.left + lit[b], a.top, a.right, a.bottom};
+    FillRect(dc.get(), &unlit, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    bar.drawnLit = lit[b];
   }
+  barsDrawnPaints = panelPaints;
 }
 
 LRESULT meterProc(Meter& m, HWND w, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_PAINT: {
-      // All drawing happens on the timer; a paint only validates.
+      // All drawing happens on the timer; a paint only validates, and
+      // tells the timers that what they drew may be gone.
       win::PaintDc paint(w);
+      ++panelPaints;
       return 0;
     }
     case WM_TIMER:
