@@ -42,8 +42,9 @@ void countActivity() {
 
 // The dialog's choice as a file-system path; false when none was chosen.
 bool chooseFile(wchar_t (&path)[kPathChars]) {
+  // A thread already in another apartment can still show the dialog.
   win::ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  if (!com.ok()) return false;
+  if (!com.ok() && com.result() != RPC_E_CHANGED_MODE) return false;
   win::ComPtr<IFileOpenDialog> dialog;
   if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                               dialog.putVoid())))
