@@ -1,6 +1,6 @@
 #include "Orva-Lin/web/account.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "Orva-Lin/animation.h"
 #include "Orva-Lin/draw_helpers.h"
@@ -80,11 +80,9 @@ void drawTalkerPicture(std::int32_t length) {
   if (!picture) return;
   BITMAP bm{};
   if (!GetObjectW(picture.get(), sizeof bm, &bm)) return;
-  const int width = bm.bmWidth < kTalkerPictureArea.right - 1 - kPictureX ? bm.bmWidth
-                                                                          : kTalkerPictureArea.right - 1 - kPictureX;
-  const int height = bm.bmHeight < kTalkerPictureArea.bottom - 1 - kPictureY
-                         ? bm.bmHeight
-                         : kTalkerPictureArea.bottom - 1 - kPictureY;
+  // One pixel of the area is kept on each side for the frame.
+  const int width = std::min<int>(bm.bmWidth, kTalkerPictureArea.right - 1 - kPictureX);
+  const int height = std::min<int>(bm.bmHeight, kTalkerPictureArea.bottom - 1 - kPictureY);
   win::MemoryDc source(CreateCompatibleDC(dc.get()));
   if (!source) return;
   {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Orva-Lin/shared_state.h"
+#include "Orva-Lin/web/body_reader.h"
 
 std::uint8_t responseBuffer[kResponseBytes + 1];
 std::size_t responseLength = 0;
@@ -42,10 +43,24 @@ bool connect(Connection& c) {
   return static_cast<bool>(c.connection);
 }
 
-// Reads the whole body into `buffer` (its last byte is kept for the
-// terminator). A body that does not fit, or a read that fails half-way, is a
-// failed exchange, never a shorter body.
-std::int32_t readBody(HINTERNET request, std::span<std::uint8_t> buffer, std::size_t& length) {
+bool requestAvailable(void* request, std::uint32_t& bytes) {
+  DWORD n = 0;
+  const bool ok = WinHttpQueryDataAvailable(static_cast<HINTERNET>(request), &n);
+  bytes = n;
+  return ok;
+}
+
+bool requestRead(void* request, std::uint8_t* into, std::uint32_t bytes, std::uint32_t& got) {
+  DWORD n = 0;
+  const bool ok = WinHttpReadData(static_cast<HINTERNET>(request), into, bytes, &n);
+  got = n;
+  return ok;
+}
+
+// The body of a 200 reply (or of a reply whose status can't be read) in
+// `buffer`; 0 without reading for any other status. `length` gets the
+// body's length, 0 unless one came.
+std::int32_t readResponse(HINTERNET request, std::span<std::uint8_t> buffer, std::size_t& length) {
   length = 0;
   buffer[0] = 0;
   DWORD status = 0;
@@ -54,21 +69,11 @@ std::int32_t readBody(HINTERNET request, std::span<std::uint8_t> buffer, std::si
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) &&
       status != kStatusOk)
     return 0;
-  const std::size_t capacity = buffer.size() - 1;
-  std::size_t total = 0;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) return kFetchFailed;
-    if (available == 0) break;
-    if (available > capacity - total) return kFetchFailed;
-    DWORD read = 0;
-    if (!WinHttpReadData(request, buffer.data() + total, available, &read)) return kFetchFailed;
-    if (read == 0) break;
-    total += read;
-  }
-  length = total;
-  buffer[total] = 0;
-  return static_cast<std::int32_t>(total);
+  const BodySource source{request, requestAvailable, requestRead};
+  const std::int64_t read = readBody(source, buffer);
+  if (read < 0) return kFetchFailed;
+  length = static_cast<std::size_t>(read);
+  return static_cast<std::int32_t>(read);
 }
 
 // A GET into `buffer`; results as fetchPath, `length` 0 unless a body came.
@@ -87,7 +92,7 @@ std::int32_t getInto(const wchar_t* path, ActivityCounter& counter, std::span<st
   if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request.get(), nullptr))
     return kFetchFailed;
-  return readBody(request.get(), buffer, length);
+  return readResponse(request.get(), buffer, length);
 }
 
 }  // namespace
