@@ -14,6 +14,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import voice_peer as vp  # noqa: E402
+import webhost as wh  # noqa: E402
 
 TITLE = "ORVA-LIN"
 GROUP_TITLE = "Orva-Lin Group List"
@@ -36,6 +37,17 @@ bed = relay = webhost = proxy = members = None
 relay_addr = None
 
 
+def start_web_host(data):
+    """orva-webhost whose members all wear the same brown face."""
+    face = harness.solid_png(bed.root / "face.png", 66, 83, FACE)
+    for account in [OWN, OTHER, *PLACEMENT, *SLOW_MEMBERS]:
+        r = wh.member(data, "add", account, "--prenom", f"M{account}", "--ville", "Lyon", "--phrase", "Bonjour",
+                      "--picture", face)
+        if r.returncode != 0:
+            raise AssertionError(f"member add {account}: {r.stderr}")
+    return wh.start(data, (), bed.root / "webhost.log")
+
+
 def setUpModule():
     global bed, relay, webhost, proxy, members, relay_addr
     if not RELAY_BIN.is_file():
@@ -45,10 +57,7 @@ def setUpModule():
     with open(bed.root / "relay.log", "wb") as log_f:
         relay = harness.spawn([str(RELAY_BIN), "--bind", relay_addr, "--ctl", str(bed.root / "relay.ctl")],
                               env=dict(os.environ), stdout=log_f, stderr=log_f)
-    face = harness.solid_png(bed.root / "face.png", 66, 83, FACE)
-    webhost = bed.start_web_host({account: {"prenom": f"M{account}", "ville": "Lyon", "phrase": "Bonjour",
-                                            "picture": face}
-                                  for account in [OWN, OTHER, *PLACEMENT, *SLOW_MEMBERS]})
+    webhost = start_web_host(bed.root / "webhost-data")
     proxy = harness.DelayProxy(("127.0.0.1", webhost.port))
     members = vp.Members(relay_addr, PLACEMENT)
 
@@ -60,6 +69,8 @@ def tearDownModule():
         proxy.close()
     if relay:
         harness.stop_child(relay)
+    if webhost:
+        webhost.stop()
     harness.close_all(bed)
 
 
@@ -229,7 +240,7 @@ class Sharing(unittest.TestCase):
         # The host keeps its own PNG of what it was sent (404 until then);
         # the viewer's window below shows that it is this picture.
         harness.poll(lambda: (lambda r: r[0] == 200 and r[1][:8] == b"\x89PNG\r\n\x1a\n")(
-            webhost.get("/echange/pc_img_share_get.php?F=5&N=1")), 30, what="the uploaded picture served by the host")
+            webhost.request("/echange/pc_img_share_get.php?F=5&N=1")), 30, what="the uploaded picture served by the host")
         sender.stop()
         harness.poll(lambda: bed.find_windows(SHARE_TITLE) == [viewer_share], 30, what="the sender gone")
 
