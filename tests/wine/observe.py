@@ -359,8 +359,10 @@ def solid_png(path, width, height, rgb):
 
 class DelayProxy:
     """A TCP relay on 127.0.0.1 in front of `upstream` (host, port) that holds
-    back the first answer bytes of every connection for `delay` seconds: a
-    slow web host, one request per connection, TLS passed through untouched."""
+    back the host's answer to whatever the client last sent for `delay`
+    seconds: a slow web host. TLS passes through untouched, so a request on a
+    kept-alive connection is held once and a new connection's handshake a
+    few times more: every picture takes at least `delay`."""
 
     def __init__(self, upstream, delay=0.0):
         import threading
@@ -388,7 +390,7 @@ class DelayProxy:
         except OSError:
             client.close()
             return
-        held = self.delay
+        asked = False   # the client spoke since the host last answered
         try:
             while True:
                 ready, _, _ = select.select([client, server], [], [], 30)
@@ -398,9 +400,12 @@ class DelayProxy:
                     data = s.recv(65536)
                     if not data:
                         return
-                    if s is server and held:
-                        time.sleep(held)
-                        held = 0
+                    if s is client:
+                        asked = True
+                    elif asked:
+                        if self.delay:
+                            time.sleep(self.delay)
+                        asked = False
                     (server if s is client else client).sendall(data)
         except OSError:
             return
