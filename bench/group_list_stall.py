@@ -41,12 +41,15 @@ MEMBERS = {1000 + 16 * (ch - 1) + i: ch for ch in range(1, 11) for i in range(16
 
 
 def client_origin(bed, win, background=(0, 0, 255)):
-    """Where the client area starts, past the frame and caption Wine draws."""
+    """Where the client area starts, past the frame and caption Wine draws;
+    None while the window is not painted (a message loop busy fetching)."""
     x, y, w, h = bed.geometry(win)
     img = bed.screen()
-    left = next(dx for dx in range(12) if harness.near(img.pixel(x + dx, y + h - 6), background, 10))
-    top = next(dy for dy in range(60) if harness.near(img.pixel(x + left + 2, y + dy), background, 10))
-    return x + left, y + top
+    left = next((dx for dx in range(12) if harness.near(img.pixel(x + dx, y + h - 6), background, 10)), None)
+    if left is None:
+        return None
+    top = next((dy for dy in range(60) if harness.near(img.pixel(x + left + 2, y + dy), background, 10)), None)
+    return None if top is None else (x + left, y + top)
 
 
 def faces(img, origin):
@@ -72,7 +75,7 @@ def run(bed, folder, relay_addr, proxy, delay, before, probe_seconds):
         harness.poll(lambda: bed.geometry(win)[2] == 666, 120, what="the grown group list")
         bed.click(win, 60, 6)
         time.sleep(1)
-        origin = client_origin(bed, win)
+        origin = harness.poll(lambda: client_origin(bed, win), 120, interval=1.0, what="the painted group list")
         try:
             harness.poll(lambda: faces(bed.screen(), origin) == 160, 120, interval=1.0, what="160 faces")
             filled = True
