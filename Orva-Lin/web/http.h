@@ -48,6 +48,12 @@ struct ActivityCounter {
 // failure code.
 std::int32_t fetchPath(const wchar_t* basePath, std::int32_t number);
 
+// fetchPath into a buffer of the caller's (its last byte kept for a
+// terminator), for a thread other than the user-interface one: `length`
+// gets the body's length, 0 unless a body came.
+std::int32_t fetchPathInto(const wchar_t* basePath, std::int32_t number, std::span<std::uint8_t> buffer,
+                           std::size_t& length);
+
 // GET of a path as it stands, counted on `counter`; results as fetchPath.
 std::int32_t getPath(const wchar_t* path, ActivityCounter& counter);
 

@@ -2,6 +2,7 @@
 
 #include "common/gdiplus_win.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -16,18 +17,6 @@ namespace {
 constexpr wchar_t kUserAgent[] = L"Orva-Lin/1.0";
 constexpr DWORD kStatusOk = 200;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-
-ActivityCounter fetchPathActivity;
-
-void setBody(std::size_t length) {
-  responseLength = length;
-  responseBuffer[length] = 0;
-}
-
-std::int32_t failed() {
-  setBody(0);
-  return kFetchFailed;
-}
 
 void countActivity(ActivityCounter& counter) {
   httpsLedState.store(counter.count < 4 ? led::kGreen : led::kBlue, std::memory_order_relaxed);
@@ -69,9 +58,11 @@ bool requestRead(void* request, std::uint8_t* into, std::uint32_t bytes, std::ui
 }
 
 // The body of a 200 reply (or of a reply whose status can't be read) in
-// responseBuffer; 0 without reading for any other status.
-std::int32_t readResponse(HINTERNET request) {
-  setBody(0);
+// `buffer`; 0 without reading for any other status. `length` gets the
+// body's length, 0 unless one came.
+std::int32_t readResponse(HINTERNET request, std::span<std::uint8_t> buffer, std::size_t& length) {
+  length = 0;
+  buffer[0] = 0;
   DWORD status = 0;
   DWORD size = sizeof status;
   if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -79,10 +70,29 @@ std::int32_t readResponse(HINTERNET request) {
       status != kStatusOk)
     return 0;
   const BodySource source{request, requestAvailable, requestRead};
-  const std::int64_t length = readBody(source, responseBuffer);
-  if (length < 0) return failed();
-  responseLength = static_cast<std::size_t>(length);
-  return static_cast<std::int32_t>(length);
+  const std::int64_t read = readBody(source, buffer);
+  if (read < 0) return kFetchFailed;
+  length = static_cast<std::size_t>(read);
+  return static_cast<std::int32_t>(read);
+}
+
+// A GET into `buffer`; results as fetchPath, `length` 0 unless a body came.
+std::int32_t getInto(const wchar_t* path, ActivityCounter& counter, std::span<std::uint8_t> buffer,
+                     std::size_t& length) {
+  countActivity(counter);
+  length = 0;
+  buffer[0] = 0;
+  Connection c;
+  if (!openSession(c)) return kFetchNoSession;
+  if (!path || !connect(c)) return kFetchFailed;
+  // Declared after the connection, so it is closed first.
+  win::Internet request(WinHttpOpenRequest(c.connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  if (!request) return kFetchFailed;
+  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request.get(), nullptr))
+    return kFetchFailed;
+  return readResponse(request.get(), buffer, length);
 }
 
 }  // namespace
@@ -103,29 +113,30 @@ std::int32_t responseStatus(HINTERNET request) {
 }
 
 std::int32_t getPath(const wchar_t* path, ActivityCounter& counter) {
-  countActivity(counter);
-  setBody(0);
-  Connection c;
-  if (!openSession(c)) return kFetchNoSession;
-  if (!path || !connect(c)) return kFetchFailed;
-  // Declared after the connection, so it is closed first.
-  win::Internet request(WinHttpOpenRequest(c.connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
-                                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
-  if (!request) return kFetchFailed;
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request.get(), nullptr))
-    return kFetchFailed;
-  return readResponse(request.get());
+  return getInto(path, counter, std::span<std::uint8_t>(responseBuffer), responseLength);
 }
 
 std::int32_t fetchPath(const wchar_t* basePath, std::int32_t number) {
+  return fetchPathInto(basePath, number, std::span<std::uint8_t>(responseBuffer), responseLength);
+}
+
+std::int32_t fetchPathInto(const wchar_t* basePath, std::int32_t number, std::span<std::uint8_t> buffer,
+                           std::size_t& length) {
+  // The counter is shared by every thread that fetches: a lamp one step off
+  // is all a race can cost.
+  static std::atomic<std::uint32_t> activity{0};
+  ActivityCounter counter{activity.load(std::memory_order_relaxed)};
   wchar_t path[kServicePathUnits];
-  if (!buildServicePath(basePath, number, kVariantDefault, std::span<wchar_t, kServicePathUnits>(path))) {
-    countActivity(fetchPathActivity);
-    setBody(0);
-    return kFetchFailed;
+  std::int32_t result = kFetchFailed;
+  if (buildServicePath(basePath, number, kVariantDefault, std::span<wchar_t, kServicePathUnits>(path))) {
+    result = getInto(path, counter, buffer, length);
+  } else {
+    countActivity(counter);
+    length = 0;
+    buffer[0] = 0;
   }
-  return getPath(path, fetchPathActivity);
+  activity.store(counter.count, std::memory_order_relaxed);
+  return result;
 }
 
 std::int32_t postToHost(const wchar_t* path, const void* body, std::uint32_t bytes) {

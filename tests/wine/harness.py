@@ -37,10 +37,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 # Tests import everything from here.
-from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, Image, Recorder,  # noqa: E402,F401
+from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, DelayProxy, Image, Recorder,  # noqa: E402,F401
                      UdpListener, collapse, dft_peak, holds_sequence, log, near, peak_rms, poll,
-                     rms, scaled, send_udp, tone_bursts, udp_datagram_cost, udp_local_addresses,
-                     udp_ports_of, udp_receive_queues, write_wav, zero_crossing_frequency)
+                     rms, scaled, send_udp, solid_png, tone_bursts, udp_datagram_cost,
+                     udp_local_addresses, udp_ports_of, udp_receive_queues, write_wav,
+                     zero_crossing_frequency)
 from wineprefix import (BUILD, CHIME_HZ, REPO, SPEECH_ENGINE, TEMPLATE, Win32Window,  # noqa: E402,F401
                         copy_prefix, ensure_prefix_template, ensure_tools, parse_wininfo,
                         prefix_env, speech_engine_pattern)
@@ -480,6 +481,18 @@ class Bed:
             return poll(look, timeout, interval=0.5, what=f"Win32 window {title!r}")
         except AssertionError as e:
             raise AssertionError(f"{e}; windows: {[w.title for w in last if w.visible]}") from None
+
+    def longest_stall(self, title, seconds, prefix=None):
+        """Longest time (ms) the message loop of the window titled `title` kept a
+        WM_NULL waiting, probed every 5 ms for `seconds` (tools/uiprobe.c)."""
+        exe = ensure_tools() / "uiprobe.exe"
+        r = subprocess.run(["wine", str(exe), title, str(seconds)], env=self.env(prefix),
+                           capture_output=True, text=True, timeout=scaled(120) + seconds,
+                           cwd=str(self.root))
+        m = re.search(r"max_ms=([0-9.]+)", r.stdout)
+        if not m:
+            raise AssertionError(f"uiprobe.exe: {r.stdout}{r.stderr}")
+        return float(m.group(1))
 
     # -- X windows --
     def xdo(self, *args, timeout=20, check=True):

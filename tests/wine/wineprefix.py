@@ -238,6 +238,7 @@ _TOOLS = {
     "playwav.exe": ("playwav.c", ["-municode", "-lwinmm"]),
     "trustca.exe": ("trustca.c", ["-municode", "-lcrypt32"]),
     "dlgctl.exe": ("dlgctl.c", ["-municode"]),
+    "uiprobe.exe": ("uiprobe.c", ["-municode", "-lwinmm"]),
 }
 
 
