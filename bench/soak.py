@@ -33,7 +33,9 @@ RELAY = harness.BUILD / "servers" / "relay" / "orva-relay"
 TITLE = "ORVA-LIN"
 CHANNEL = demo_members.DEMO_CHANNEL
 GROUP_LIST_AT = (100, 135)      # the channel frame: a click opens or closes the group list
-GROWTH_LIMIT = {"gdi": 8, "handles": 20, "threads": 2, "private_kb": 8 * 1024}
+GROWTH_LIMIT = {"gdi": 8, "handles": 20, "threads": 2, "private_kb": 8 * 1024,
+                "linux_private_kb": 16 * 1024, "linux_fds": 10}
+QUEUE_LIMIT = 16 * 1024     # bytes waiting in one socket: a reader that falls behind
 
 
 def windows_counts(bed, title=TITLE):
@@ -48,7 +50,7 @@ def windows_counts(bed, title=TITLE):
 
 
 def linux_counts(pid):
-    out = {"linux_threads": -1, "linux_private_kb": -1}
+    out = {"linux_threads": -1, "linux_private_kb": -1, "linux_fds": -1}
     try:
         for line in Path(f"/proc/{pid}/status").read_text().splitlines():
             if line.startswith("Threads:"):
@@ -58,6 +60,7 @@ def linux_counts(pid):
             if line.startswith(("Private_Clean:", "Private_Dirty:")):
                 private += int(line.split()[1])
         out["linux_private_kb"] = private
+        out["linux_fds"] = len(list(Path(f"/proc/{pid}/fd").iterdir()))
     except OSError:
         pass
     return out
@@ -129,6 +132,7 @@ def main():
                     s.update(linux_counts(client.pid))
                     queues = socket_queues(client.pid)
                     s["max_rx_queue"] = max((q for q, _ in queues.values()), default=-1)
+                    s["rx_queues"] = "/".join(f"{port}:{q}" for port, (q, _) in sorted(queues.items()))
                     s["drops"] = sum(d for _, d in queues.values())
                     s["member_blocks"] = members.blocks_sent()
                     samples.append(s)
@@ -173,12 +177,15 @@ def main():
           f"({members.talk_seconds:.0f} s of speech)")
     print(f"{'figure':<18}{'start':>10}{'end':>10}{'max':>10}")
     for key in ("gdi", "handles", "threads", "private_kb", "linux_threads", "linux_private_kb",
-                "max_rx_queue", "drops"):
+                "linux_fds", "max_rx_queue", "drops"):
         top = max(s[key] for s in samples)
         print(f"{key:<18}{first[key]:>10}{last[key]:>10}{top:>10}")
         limit = GROWTH_LIMIT.get(key)
         if limit is not None and base[key] >= 0 and last[key] - base[key] > limit:
             problems.append(f"{key} grew from {base[key]} to {last[key]}")
+    if last["max_rx_queue"] > QUEUE_LIMIT:
+        problems.append(f"a socket's receive queue holds {last['max_rx_queue']} bytes "
+                        f"({last['rx_queues']}): its reader falls behind")
     if last["drops"] > 0:
         problems.append(f"the client's sockets dropped {last['drops']} datagrams")
     print("relay: " + " ".join(f"{k}={counters.get(k, '?')}" for k in
