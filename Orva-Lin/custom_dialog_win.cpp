@@ -60,9 +60,19 @@ void showCustomDialog(const char* utf8Text) {
   // The window's own loop: Enter and Escape reach it as OK and Cancel
   // through the dialog keyboard handling, though it is no dialog box.
   MSG msg{};
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+  int got = 0;
+  while ((got = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
     if (IsWindow(w) && IsDialogMessageW(w, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  if (got != 0) return;
+  // The thread has one quit message at a time, and this loop took it. It
+  // was the notice's own unless something else ended too: the main window
+  // destroyed meanwhile (taking its owned notice with it), or a quit posted
+  // while the notice was still up. Those belong to the loop outside, which
+  // would otherwise wait for ever with no window left.
+  const bool noticeStillUp = IsWindow(w) != FALSE;
+  if (noticeStillUp) DestroyWindow(w);
+  if (noticeStillUp || !IsWindow(mainWindow)) PostQuitMessage(static_cast<int>(msg.wParam));
 }

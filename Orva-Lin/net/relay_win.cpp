@@ -220,6 +220,25 @@ DWORD WINAPI VoiceReceiveThread(void*) {
   }
 }
 
+namespace {
+
+// One list or supervisor datagram, as a cycle's read handles it; true when
+// it carried a notice.
+bool handleSupervisorDatagram(const std::uint8_t* buffer, int n) {
+  supervisorLed.store(led::kGreen, std::memory_order_relaxed);
+  const std::span<const std::uint8_t> reply(buffer, static_cast<std::size_t>(n));
+  if (buffer[0] == proto::kKindSupervisor) {
+    actOnNotice(net::supervisorAction(reply));
+    supervisorLed.store(led::kYellow, std::memory_order_relaxed);
+    return true;
+  }
+  if (buffer[0] == proto::kKindList)
+    net::applyListReply(net::peerLists, channelPeerCount, reply, channelPort.load(std::memory_order_relaxed));
+  return false;
+}
+
+}  // namespace
+
 DWORD WINAPI SupervisorLoop(void*) {
   static std::uint8_t buffer[proto::kDatagramBytes];
   static net::SupervisorCycle cycle;
@@ -233,21 +252,21 @@ DWORD WINAPI SupervisorLoop(void*) {
     supervisorLed.store(led::kBlue, std::memory_order_relaxed);
     Sleep(kSupervisorSettleMs);
     int n = 0;
-    if (receiveFromRelay(supervisorSocket.load(), buffer, kReceiveWaitMs, n) != Received::Datagram) {
+    const SOCKET s = supervisorSocket.load();
+    if (receiveFromRelay(s, buffer, kReceiveWaitMs, n) != Received::Datagram) {
       std::memset(buffer, 0, sizeof buffer);
       supervisorLed.store(led::kRed, std::memory_order_relaxed);
       Sleep(kSupervisorRestMs);
       continue;
     }
-    supervisorLed.store(led::kGreen, std::memory_order_relaxed);
-    const std::span<const std::uint8_t> reply(buffer, static_cast<std::size_t>(n));
-    if (buffer[0] == proto::kKindSupervisor) {
-      actOnNotice(net::supervisorAction(reply));
-      supervisorLed.store(led::kYellow, std::memory_order_relaxed);
-      Sleep(kNoticeRestMs);
-    } else if (buffer[0] == proto::kKindList) {
-      net::applyListReply(net::peerLists, channelPeerCount, reply, channelPort.load(std::memory_order_relaxed));
-    }
+    bool notice = handleSupervisorDatagram(buffer, n);
+    // A list cycle asks twice and the relay answers every request: reading
+    // one datagram a cycle would leave the socket a reply behind each list
+    // cycle, for ever, until the replies read were minutes old and a notice
+    // could be dropped by a full queue. Whatever is already waiting is
+    // handled now, without waiting for more.
+    while (receiveFromRelay(s, buffer, 0, n) == Received::Datagram) notice |= handleSupervisorDatagram(buffer, n);
+    if (notice) Sleep(kNoticeRestMs);
     Sleep(kSupervisorRestMs);
   }
 }

@@ -1,6 +1,7 @@
 // What the relay does with each datagram: presence from polls, the floor and
 // its ring of blocks, paced pull delivery, the echo channel, lists and
 // supervisor notices.
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -20,14 +21,35 @@ std::int64_t lastSweepUs = 0;
 std::int64_t lastLoadUs = 0;
 int loadSlot = 0;
 
-void sendDatagram(int fd, std::uint32_t ip, std::uint16_t port, std::span<const std::uint8_t> out,
-                  Counter counter) {
+// From `local` when it is known: a relay bound to the wildcard address
+// would otherwise let the kernel pick the source by route, and on a host
+// with several addresses that can differ from the one the client sent to,
+// which the client then takes for a stranger and ignores.
+void sendDatagram(int fd, std::uint32_t local, std::uint32_t ip, std::uint16_t port,
+                  std::span<const std::uint8_t> out, Counter counter) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = ip;
   to.sin_port = port;
-  if (sendto(fd, out.data(), out.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to),
-             sizeof to) < 0) {
+  iovec iov{const_cast<std::uint8_t*>(out.data()), out.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  msghdr msg{};
+  msg.msg_name = &to;
+  msg.msg_namelen = sizeof to;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  if (local != 0) {
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = local;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+  }
+  if (sendmsg(fd, &msg, MSG_DONTWAIT) < 0) {
     ++state.counters[kDropSendFailed];
     return;
   }
@@ -41,7 +63,7 @@ void sendAudio(Member& m, std::uint8_t kind, std::uint16_t talker, std::uint8_t 
   net::AudioHeader head{kind, m.sequence, m.token, talker, static_cast<std::int8_t>(state.pace),
                         content};
   const std::size_t n = net::buildAudio(state.tx, head, pcm);
-  sendDatagram(state.voiceFd[m.channel], m.ip, m.port, std::span(state.tx, n), counter);
+  sendDatagram(state.voiceFd[m.channel], m.local, m.ip, m.port, std::span(state.tx, n), counter);
   m.lastAudioOutUs = now;
 }
 
@@ -64,7 +86,8 @@ void deliver(Member& m, std::int64_t now) {
   if (m.echo >= 0) {
     EchoRecorder& r = state.echo[m.echo];
     if (r.playing && releaseDue(m, now)) {
-      sendAudio(m, proto::kKindEcho, m.account, proto::kContentSound, r.blocks[r.played], now,
+      m.lastTalker = m.account;   // on the echo channel the member hears itself
+      sendAudio(m, proto::kKindEcho, m.lastTalker, proto::kContentSound, r.blocks[r.played], now,
                 kOutEcho);
       markReleased(m, now);
       if (++r.played >= r.count) freeEcho(static_cast<int>(&m - state.members));
@@ -78,7 +101,8 @@ void deliver(Member& m, std::int64_t now) {
     }
     if (m.nextBlock < c.head && releaseDue(m, now)) {
       const std::size_t slot = m.nextBlock % kQueue;
-      sendAudio(m, proto::kKindAudio, c.talkers[slot], proto::kContentSound, c.blocks[slot], now,
+      m.lastTalker = c.talkers[slot];
+      sendAudio(m, proto::kKindAudio, m.lastTalker, proto::kContentSound, c.blocks[slot], now,
                 kOutAudio);
       ++m.nextBlock;
       markReleased(m, now);
@@ -86,11 +110,15 @@ void deliver(Member& m, std::int64_t now) {
     }
   }
   if (!sent && (m.lastAudioOutUs == 0 || now - m.lastAudioOutUs > kKeepAliveUs)) {
-    sendAudio(m, proto::kKindAudio, 0, proto::kContentKeepAlive, {}, now, kOutKeepAlive);
+    // The last talker's number, not 0: the client takes bytes 3-4 of every
+    // datagram as the member last heard, whatever it carries.
+    sendAudio(m, proto::kKindAudio, m.lastTalker, proto::kContentKeepAlive, {}, now,
+              kOutKeepAlive);
   }
 }
 
-void onPoll(int channel, const sockaddr_in& from, const net::Poll& poll, std::int64_t now) {
+void onPoll(int channel, const sockaddr_in& from, std::uint32_t local, const net::Poll& poll,
+            std::int64_t now) {
   int index = findMember(from.sin_addr.s_addr, from.sin_port);
   if (index == kNoMember) {
     index = joinMember(from.sin_addr.s_addr, from.sin_port, poll.accountNumber, channel, now);
@@ -103,6 +131,7 @@ void onPoll(int channel, const sockaddr_in& from, const net::Poll& poll, std::in
   }
   Member& m = state.members[index];
   m.account = poll.accountNumber;
+  m.local = local;
   m.lastPollUs = now;
   if (poll.variant == proto::kPollVariantV) {
     m.version = net::pollVersion(poll);
@@ -216,13 +245,13 @@ void freeEcho(int member) {
   m.echo = -1;
 }
 
-void onVoicePort(int channel, const sockaddr_in& from, std::span<const std::uint8_t> in,
-                 std::int64_t now) {
+void onVoicePort(int channel, const sockaddr_in& from, std::uint32_t local,
+                 std::span<const std::uint8_t> in, std::int64_t now) {
   net::Poll poll;
   net::Voice voice;
   if (net::parsePoll(in, poll)) {
     ++state.counters[kInPoll];
-    onPoll(channel, from, poll, now);
+    onPoll(channel, from, local, poll, now);
   } else if (net::parseVoice(in, voice)) {
     ++state.counters[kInVoice];
     onVoice(channel, from, voice, now);
@@ -233,7 +262,8 @@ void onVoicePort(int channel, const sockaddr_in& from, std::span<const std::uint
   }
 }
 
-void onListPort(int channel, const sockaddr_in& from, std::span<const std::uint8_t> in) {
+void onListPort(int channel, const sockaddr_in& from, std::uint32_t local,
+                std::span<const std::uint8_t> in) {
   std::uint8_t echo = 0;
   if (net::parseListRequest(in)) {
     ++state.counters[kInList];
@@ -242,7 +272,7 @@ void onListPort(int channel, const sockaddr_in& from, std::span<const std::uint8
     const int n = c.count < proto::kListMaxMembers ? c.count : proto::kListMaxMembers;
     for (int i = 0; i < n; ++i) numbers[i] = state.members[c.members[i]].account;
     const std::size_t len = net::buildListReply(state.tx, channel, std::span(numbers, n));
-    sendDatagram(state.listFd[channel], from.sin_addr.s_addr, from.sin_port,
+    sendDatagram(state.listFd[channel], local, from.sin_addr.s_addr, from.sin_port,
                  std::span(state.tx, len), kOutList);
   } else if (net::parseSupervisorRequest(in, echo)) {
     ++state.counters[kInSupervisor];
@@ -264,7 +294,7 @@ void onListPort(int channel, const sockaddr_in& from, std::span<const std::uint8
       }
     }
     const std::size_t len = net::buildSupervisorReply(state.tx, code);
-    sendDatagram(state.listFd[channel], from.sin_addr.s_addr, from.sin_port,
+    sendDatagram(state.listFd[channel], local, from.sin_addr.s_addr, from.sin_port,
                  std::span(state.tx, len), kOutSupervisor);
   } else {
     ++state.counters[kDropMalformed];

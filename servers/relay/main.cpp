@@ -58,6 +58,10 @@ int openUdp(in_addr address, int port) {
   if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0) {
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
   }
+  // Each datagram's destination address comes with it, so that replies
+  // leave from the address the client sent to (see sendDatagram).
+  int on = 1;
+  setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr = address;
@@ -79,20 +83,35 @@ bool addWatch(int epollFd, int fd, std::uint32_t tag) {
 void drainSocket(int fd, int channel, bool voicePort) {
   for (int i = 0; i < kMaxReadsPerWake; ++i) {
     sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    ssize_t n = recvfrom(fd, rx, sizeof rx, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
-                         &fromLen);
+    iovec iov{rx, sizeof rx};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(fd, &msg, MSG_TRUNC);
     if (n < 0) return;   // EAGAIN, or an ICMP error reported on the socket
     ++state.traffic;
     if (static_cast<std::size_t>(n) > sizeof rx || from.sin_family != AF_INET) {
       ++state.counters[kDropOversize];
       continue;
     }
+    std::uint32_t local = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+        in_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        local = info.ipi_spec_dst.s_addr;
+      }
+    }
     std::span<const std::uint8_t> in(rx, static_cast<std::size_t>(n));
     if (voicePort) {
-      onVoicePort(channel, from, in, nowUs());
+      onVoicePort(channel, from, local, in, nowUs());
     } else {
-      onListPort(channel, from, in);
+      onListPort(channel, from, local, in);
     }
   }
 }

@@ -18,6 +18,17 @@ constexpr std::uint64_t kTokenKeyTag = 1ull << 48;
 std::uint64_t hashKeys[kHashSize];
 std::int16_t hashValues[kHashSize];
 
+// The last audio sequence sent to an address that left, so that a member
+// who comes back after the presence timeout carries on from it: its client
+// still holds that value, and a restart at 1 could repeat it and see the
+// first datagram dropped as a duplicate. One slot per hash bucket; a
+// collision forgets the older address, which then starts afresh.
+struct Departed {
+  std::uint64_t key;
+  std::uint8_t sequence;
+};
+Departed departed[kMaxMembers];
+
 std::uint64_t addressKey(std::uint32_t ip, std::uint16_t port) {
   return (static_cast<std::uint64_t>(ip) << 16) | port;
 }
@@ -83,6 +94,7 @@ void addToChannel(int index, int channel, std::int64_t now) {
   Member& m = state.members[index];
   Channel& c = state.channels[channel];
   m.channel = channel;
+  m.lastTalker = 0;
   m.nextBlock = c.head;
   m.nextDueUs = now;
   c.members[c.count++] = static_cast<std::int16_t>(index);
@@ -111,6 +123,7 @@ void addressText(const Member& m, char* out, std::size_t size) {
 
 void initMembers() {
   for (int i = 0; i < kHashSize; ++i) hashKeys[i] = kEmpty;
+  for (Departed& d : departed) d.key = kEmpty;
   state.freeCount = 0;
   for (int i = kMaxMembers - 1; i >= 0; --i) {
     state.members[i] = Member{};
@@ -141,6 +154,11 @@ int joinMember(std::uint32_t ip, std::uint16_t port, std::uint16_t account, int 
   m.account = account;
   m.echo = -1;
   m.lastPollUs = now;
+  Departed& before = departed[bucketOf(addressKey(ip, port)) % kMaxMembers];
+  if (before.key == addressKey(ip, port)) {
+    m.sequence = before.sequence;
+    before.key = kEmpty;
+  }
   m.token = pickToken(ip);
   hashInsert(addressKey(ip, port), index);
   if (m.token != 0) hashInsert(tokenKey(ip, m.token), index);
@@ -172,6 +190,7 @@ void leaveMember(int index, const char* reason) {
   removeFromChannel(index);
   hashErase(addressKey(m.ip, m.port));
   if (m.token != 0) hashErase(tokenKey(m.ip, m.token));
+  departed[bucketOf(addressKey(m.ip, m.port)) % kMaxMembers] = {addressKey(m.ip, m.port), m.sequence};
   m.used = false;
   state.freeSlots[state.freeCount++] = index;
   --state.memberCount;

@@ -35,10 +35,12 @@ struct Member {
   bool used;
   std::uint32_t ip;      // network order, as received
   std::uint16_t port;    // network order
+  std::uint32_t local;   // our address its polls were sent to, network order; 0: unknown
   std::uint16_t account;
   int channel;
   std::uint8_t token;
   std::uint8_t sequence;   // last sent, 0 before the first
+  std::uint16_t lastTalker;   // last talker whose block it was sent on its channel, 0: none yet
   bool closePending;
   bool versionKnown;
   std::uint32_t version;
@@ -114,9 +116,12 @@ void leaveMember(int index, const char* reason);
 void sweepMembers(std::int64_t now);
 
 // delivery.cpp
-void onVoicePort(int channel, const sockaddr_in& from, std::span<const std::uint8_t> in,
-                 std::int64_t now);
-void onListPort(int channel, const sockaddr_in& from, std::span<const std::uint8_t> in);
+// `local` is the address the datagram was sent to (network order, 0 when
+// unknown): replies leave from it.
+void onVoicePort(int channel, const sockaddr_in& from, std::uint32_t local,
+                 std::span<const std::uint8_t> in, std::int64_t now);
+void onListPort(int channel, const sockaddr_in& from, std::uint32_t local,
+                std::span<const std::uint8_t> in);
 void onTick(std::int64_t now);
 void releaseFloor(int channel, const char* reason);
 void freeEcho(int member);

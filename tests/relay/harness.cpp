@@ -71,6 +71,9 @@ bool receiveStamped(int fd, std::uint8_t* buf, std::size_t size, Received& out) 
   iovec iov{buf, size};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
   msghdr msg{};
+  out.from = sockaddr_in{};
+  msg.msg_name = &out.from;
+  msg.msg_namelen = sizeof out.from;
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;
   msg.msg_control = control;
@@ -264,7 +267,7 @@ void sendVoice(const Server& server, Client& client, std::uint32_t index) {
 }
 
 bool listRequest(const Server& server, Client& client, int channel, net::ListReply& reply,
-                 int* replyPort) {
+                 sockaddr_in* replyFrom) {
   std::uint8_t buf[8];
   sendRaw(server, client.supervisorFd, proto::kListPortBase + channel,
           Bytes(buf, buf + net::buildListRequest(buf)));
@@ -273,18 +276,19 @@ bool listRequest(const Server& server, Client& client, int channel, net::ListRep
   for (int tries = 0; tries < 4; ++tries) {
     if (!receiveWithin(client.supervisorFd, in, 1000, &from)) return false;
     if (net::parseListReply(in, reply) && reply.channel == channel) {
-      if (replyPort) *replyPort = ntohs(from.sin_port);
+      if (replyFrom) *replyFrom = from;
       return true;
     }
   }
   return false;
 }
 
-bool supervisorRequest(const Server& server, int fd, std::uint8_t echo, std::uint8_t& code) {
+bool supervisorRequest(const Server& server, int fd, std::uint8_t echo, std::uint8_t& code,
+                       sockaddr_in* replyFrom) {
   std::uint8_t buf[8];
   sendRaw(server, fd, proto::kListPortBase, Bytes(buf, buf + net::buildSupervisorRequest(buf, echo)));
   Bytes in;
-  return receiveWithin(fd, in, 1000) && net::parseSupervisorReply(in, code);
+  return receiveWithin(fd, in, 1000, replyFrom) && net::parseSupervisorReply(in, code);
 }
 
 void runClients(const Server& server, const std::vector<Client*>& clients, int durationMs,

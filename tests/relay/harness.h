@@ -41,6 +41,7 @@ std::string otherAddress(const Server& server, int offset);
 struct Received {
   std::int64_t us;
   Bytes data;
+  sockaddr_in from;
 };
 
 struct Client {
@@ -63,8 +64,9 @@ void sendVoice(const Server& server, Client& client, std::uint32_t blockIndex);
 void sendRaw(const Server& server, int fd, int port, const Bytes& bytes);
 // Sends a request on the client's supervisor socket and waits for one reply.
 bool listRequest(const Server& server, Client& client, int channel, net::ListReply& reply,
-                 int* replyPort = nullptr);
-bool supervisorRequest(const Server& server, int fd, std::uint8_t echo, std::uint8_t& code);
+                 sockaddr_in* replyFrom = nullptr);
+bool supervisorRequest(const Server& server, int fd, std::uint8_t echo, std::uint8_t& code,
+                       sockaddr_in* replyFrom = nullptr);
 int openUdp(const std::string& bindAddress);
 
 // A block whose first four bytes carry its index and whose rest is derived from it.

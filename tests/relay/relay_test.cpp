@@ -1,10 +1,15 @@
 // The real orva-relay over loopback with scripted clients. Timing checks leave
 // wide margins: these run on a busy two-core machine beside other builds.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <random>
@@ -131,9 +136,9 @@ TEST_F(RelayTest, ListRepliesComeFromTheChannelPortWithTheFirstSixteen) {
   Client& asker = client(0, 0, 0);
   for (const Case& c : cases) {
     net::ListReply reply;
-    int port = 0;
-    ASSERT_TRUE(listRequest(server, asker, c.channel, reply, &port)) << c.channel;
-    EXPECT_EQ(port, proto::kListPortBase + c.channel);
+    sockaddr_in from{};
+    ASSERT_TRUE(listRequest(server, asker, c.channel, reply, &from)) << c.channel;
+    EXPECT_EQ(ntohs(from.sin_port), proto::kListPortBase + c.channel);
     EXPECT_EQ(std::vector<std::uint16_t>(reply.members, reply.members + reply.count), c.want)
         << "channel " << c.channel;
   }
@@ -251,6 +256,93 @@ TEST_F(RelayTest, SequenceCountsPerListenerAndNeverRepeats) {
     }
   }
   EXPECT_GT(blocksOf(late).size(), 5u);   // it joined mid-speech and still started at 1
+}
+
+TEST_F(RelayTest, EveryAudioDatagramNamesTheLastTalkerOnTheListenersChannel) {
+  Client& talker = client(1901, 2);
+  Client& listener = client(1902, 2);
+  int sent = 0;
+  runClients(server, {&talker, &listener}, 1200, [&](std::int64_t t) {
+    while (sent < 8 && t >= 400000 + sent * kBlockUs) {
+      sendVoice(server, talker, static_cast<std::uint32_t>(sent++));
+    }
+  });
+  // Keep-alives before anyone spoke, the blocks, then keep-alives again.
+  std::vector<std::pair<std::uint8_t, std::uint16_t>> seen;   // content, talker
+  for (const Received& r : listener.audio) {
+    const net::Audio a = audioOf(r);
+    if (seen.empty() || seen.back() != std::make_pair(a.head.content, a.head.talker))
+      seen.emplace_back(a.head.content, a.head.talker);
+  }
+  const std::vector<std::pair<std::uint8_t, std::uint16_t>> want = {
+      {proto::kContentKeepAlive, 0}, {proto::kContentSound, 1901}, {proto::kContentKeepAlive, 1901}};
+  EXPECT_EQ(seen, want);
+  // A listener that moves has heard nobody on its new channel yet.
+  listener.channel = 3;
+  listener.audio.clear();
+  runClients(server, {&listener}, 700);
+  ASSERT_FALSE(listener.audio.empty());
+  for (const Received& r : listener.audio) EXPECT_EQ(audioOf(r).head.talker, 0);
+}
+
+TEST_F(RelayTest, SequenceCarriesOnWhenAMemberComesBackAfterTheTimeout) {
+  Client& member = client(1951, 1);
+  runClients(server, {&member}, 100);
+  ASSERT_FALSE(member.audio.empty());
+  const std::uint8_t last = audioOf(member.audio.back()).head.sequence;
+  member.pollPeriodMs = 0;
+  runClients(server, {&member}, 2600);   // silent past the presence timeout
+  ASSERT_NE(serverLog(server).find("leave ch 1 acct 1951 (timeout)"), std::string::npos);
+  member.pollPeriodMs = 10;
+  member.audio.clear();
+  runClients(server, {&member}, 100);
+  ASSERT_FALSE(member.audio.empty());
+  // Its client still holds `last`: a restart could repeat it.
+  EXPECT_EQ(audioOf(member.audio.front()).head.sequence, net::nextSequence(last));
+  EXPECT_EQ(counters(server)["members.joins"], 2u);
+}
+
+// The relay on the wildcard address, in a network namespace of its own: the
+// relay ports are fixed, and a wildcard bind on the machine's loopback would
+// collide with every other relay running there.
+bool ownNetwork() {
+  if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) return false;
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ifreq lo{};
+  std::strcpy(lo.ifr_name, "lo");
+  const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &lo) == 0 &&
+                  (lo.ifr_flags |= IFF_UP, ioctl(fd, SIOCSIFFLAGS, &lo) == 0);
+  if (fd >= 0) close(fd);
+  return up;
+}
+
+TEST(RelayAddress, RepliesLeaveFromTheAddressEachRequestWasSentTo) {
+  ASSERT_TRUE(ownNetwork()) << "needs a network namespace (root, or user namespaces)";
+  Server server;
+  struct Stop {
+    Server& s;
+    ~Stop() { stopServer(s); }
+  } stop{server};
+  ASSERT_TRUE(startServer(server, {"--bind", "0.0.0.0"})) << serverLog(server);
+  for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
+    SCOPED_TRACE(address);
+    Server via = server;
+    via.address = address;
+    Client c;
+    ASSERT_TRUE(openClient(via, c, 2101, 4, "127.0.0.1"));
+    c.pollPeriodMs = 10;
+    runClients(via, {&c}, 100);
+    ASSERT_FALSE(c.audio.empty());
+    EXPECT_EQ(c.audio.front().from.sin_addr.s_addr, inet_addr(address)) << "audio";
+    net::ListReply reply;
+    sockaddr_in from{};
+    ASSERT_TRUE(listRequest(via, c, 4, reply, &from));
+    EXPECT_EQ(from.sin_addr.s_addr, inet_addr(address)) << "list reply";
+    std::uint8_t code = 99;
+    ASSERT_TRUE(supervisorRequest(via, c.supervisorFd, audioOf(c.audio.back()).head.echo, code, &from));
+    EXPECT_EQ(from.sin_addr.s_addr, inet_addr(address)) << "supervisor reply";
+    closeClient(c);
+  }
 }
 
 TEST(RelayPace, KeepAlivesCarryThePaceOfTheLoad) {

@@ -39,8 +39,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 # Tests import everything from here.
 from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, Image, Recorder,  # noqa: E402,F401
                      UdpListener, dft_peak, log, near, peak_rms, poll, rms, scaled,
-                     send_udp, udp_local_addresses, udp_ports_of, write_wav,
-                     zero_crossing_frequency)
+                     send_udp, udp_datagram_cost, udp_local_addresses, udp_ports_of,
+                     udp_receive_queues, write_wav, zero_crossing_frequency)
 from wineprefix import (BUILD, CHIME_HZ, REPO, TEMPLATE, Win32Window, copy_prefix,  # noqa: E402,F401
                         ensure_prefix_template, ensure_tools, parse_wininfo, prefix_env)
 

@@ -293,6 +293,13 @@ def udp_local_addresses(port):
 
 def udp_ports_of(pid):
     """Local UDP (address, port) pairs of sockets that process pid holds."""
+    return list(udp_receive_queues(pid))
+
+
+def udp_receive_queues(pid):
+    """{(address, port): bytes waiting to be read} for the UDP sockets that
+    process pid holds. The kernel counts each queued datagram at its buffer
+    cost (see udp_datagram_cost), not at its payload size."""
     inodes = set()
     try:
         for fd in os.listdir(f"/proc/{pid}/fd"):
@@ -303,8 +310,8 @@ def udp_ports_of(pid):
             if target.startswith("socket:["):
                 inodes.add(target[8:-1])
     except OSError:
-        return []
-    found = []
+        return {}
+    found = {}
     with open("/proc/net/udp") as f:
         next(f)
         for line in f:
@@ -312,5 +319,24 @@ def udp_ports_of(pid):
             if cols[9] in inodes:
                 hexaddr, hexport = cols[1].split(":")
                 addr = socket.inet_ntoa(bytes.fromhex(hexaddr)[::-1])
-                found.append((addr, int(hexport, 16)))
+                found[(addr, int(hexport, 16))] = int(cols[4].split(":")[1], 16)
     return found
+
+
+def udp_datagram_cost(payload=35):
+    """What one small datagram queued on a loopback UDP socket counts for
+    in /proc/net/udp on this kernel."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as r, \
+            socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        r.bind(("127.0.0.1", 0))
+        s.sendto(bytes(payload), r.getsockname())
+        key = r.getsockname()
+        for _ in range(50):
+            with open("/proc/net/udp") as f:
+                for line in f.readlines()[1:]:
+                    cols = line.split()
+                    hexaddr, hexport = cols[1].split(":")
+                    if int(hexport, 16) == key[1] and int(cols[4].split(":")[1], 16):
+                        return int(cols[4].split(":")[1], 16)
+            time.sleep(0.01)
+    raise AssertionError("a datagram sent to a loopback socket never showed in /proc/net/udp")

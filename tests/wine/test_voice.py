@@ -6,6 +6,7 @@ the reference relay. Observed from outside only: datagrams on loopback and
 the sound recorded from the PulseAudio sink."""
 
 import os
+import shutil
 import subprocess
 import sys
 import threading
@@ -18,6 +19,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import voice_peer as vp  # noqa: E402
+from test_panel import XScreen, test_hooks_exe  # noqa: E402
 
 TITLE = "ORVA-LIN"
 NOTICE_TITLE = "Info du Superviseur"
@@ -28,6 +30,8 @@ RELAY_BIN = harness.BUILD / "servers" / "relay" / "orva-relay"
 
 # The panel's SERVER LOAD lamps: five 14-pixel LEDs from (420, 220), 18 apart.
 LOAD_LED_X, LOAD_LED_Y, LOAD_LED_PITCH, LED_SIZE = 420, 220, 18, 14
+# The member count next to "CHANNEL": x, y, width, height.
+COUNT_BOX = (160, 168, 30, 16)
 LENS = {"red": (255, 40, 30), "green": (40, 235, 60), "yellow": (255, 215, 30),
         "blue": (40, 120, 255), "dark blue": (14, 36, 120), "dark red": (120, 14, 10)}
 
@@ -305,7 +309,8 @@ class VoiceClient(unittest.TestCase):
 
     # ---- two members ----------------------------------------------------------------
 
-    def test_two_clients_talk_through_the_reference_relay(self):
+    def start_reference_relay(self):
+        """orva-relay on an address of its own, in place of the scripted one."""
         if not RELAY_BIN.is_file():
             raise AssertionError(f"{RELAY_BIN} is missing: build the native tree")
         self.relay.close()
@@ -317,6 +322,64 @@ class VoiceClient(unittest.TestCase):
         self.addCleanup(harness.stop_child, server)
         time.sleep(0.3)
         self.assertIsNone(server.poll(), log_path.read_text(errors="replace"))
+        return relay_addr
+
+    def test_lists_stay_fresh_over_a_minute_with_the_reference_relay(self):
+        relay_addr = self.start_reference_relay()
+        client = self.start_client(bed, relay_addr, account=111)
+        wid = bed.wait_window(TITLE, timeout=90)
+        cost = harness.udp_datagram_cost()
+        deepest = {}
+        started = time.monotonic()
+        while time.monotonic() - started < 62:
+            for sock, queued in harness.udp_receive_queues(client.pid).items():
+                deepest[sock] = max(deepest.get(sock, 0), queued)
+            time.sleep(0.1)
+        harness.log(f"deepest receive queues over 62 s, in datagrams: "
+                    f"{ {k: v / cost for k, v in deepest.items()} }")
+        self.assertTrue(deepest, "no UDP socket of the client found")
+        # A list cycle's two replies wait out the cycle's settling sleep together.
+        self.assertLessEqual(max(deepest.values()), 2 * cost, deepest)
+
+        # A member who joins the client's channel is counted within a pair of
+        # list cycles (about 1.4 s) and the panel's next redraw.
+        xs = XScreen(bed.display)
+        self.addCleanup(xs.close)
+        x, y, _, _ = bed.geometry(wid)
+        count_at = lambda: xs.region(x + COUNT_BOX[0], y + COUNT_BOX[1], COUNT_BOX[2], COUNT_BOX[3])  # noqa: E731
+        alone = count_at()
+        member = vp.bind_udp(relay_addr, 0)
+        self.addCleanup(member.close)
+        joined = time.monotonic()
+        poll_n = b"R.\0" + bytes([222, 0]) + bytes(4) + b"NWIN.PSEUDO.WIN.\0"
+
+        def counted():
+            member.sendto(poll_n, (relay_addr, vp.VOICE_PORT))
+            return count_at() != alone
+        harness.poll(counted, 10, interval=0.1, what="the panel's member count to change")
+        delay = time.monotonic() - joined
+        harness.log(f"member counted on the panel {delay:.1f} s after joining")
+        self.assertLess(delay, 3.5)
+        self.assertTrue(client.alive())
+
+    def test_relay_close_under_the_inactivity_notice_ends_the_program(self):
+        folder = bed.program_folder()
+        shutil.copy2(test_hooks_exe(), folder / harness.CLIENT_EXE)
+        client = bed.launch(folder / harness.CLIENT_EXE, folder, name="Orva-Lin-hooks",
+                            extra_env={"ORVALIN_RELAY": self.relay.addr, "ORVALIN_ACCOUNT": str(ACCOUNT),
+                                       "ORVA_TEST_INACTIVITY_SECONDS": "3"})
+        self.addCleanup(client.stop)
+        inactivity = bed.wait_window(NOTICE_TITLE, timeout=90)
+        # The relay's 240 brings a second notice; closing it closes the main
+        # window, and the inactivity notice with it.
+        self.supervisor_replies(vp.NOTICE_CLOSE)
+        close = harness.poll(lambda: ([w for w in bed.find_windows(NOTICE_TITLE) if w != inactivity] or [None])[0],
+                             8, interval=0.1, what="the relay's closing notice")
+        bed.key(close, "Return")
+        self.assertEqual(client.wait(20), 0)
+
+    def test_two_clients_talk_through_the_reference_relay(self):
+        relay_addr = self.start_reference_relay()
 
         # The listener in the module's bed, the talker in a bed of its own:
         # each has its own display, sound server and prefix.
