@@ -21,3 +21,12 @@ if(TALVO_WIN)
   target_link_options(Talvo PRIVATE -municode)
   target_link_libraries(Talvo PRIVATE orva_core ${ORVA_WIN_LIBS} runtimeobject)
 endif()
+
+# The stand-in speech engine that the Wine test bed registers in its
+# prefixes. Built with the programs, never copied into dist.
+add_library(speech_engine SHARED ${CMAKE_SOURCE_DIR}/tests/wine/speech_engine/speech_engine.cpp)
+target_compile_definitions(speech_engine PRIVATE ${ORVA_WIN_DEFS})
+target_include_directories(speech_engine PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(speech_engine PRIVATE -static -static-libgcc -static-libstdc++)
+target_link_libraries(speech_engine PRIVATE runtimeobject uuid)
+set_target_properties(speech_engine PROPERTIES PREFIX "" OUTPUT_NAME "speech_engine")

@@ -147,10 +147,12 @@ class ComPtr {
   T* p_ = nullptr;
 };
 
-// CoInitialize for this thread, undone only when it succeeded (S_FALSE too).
+// CoInitialize for this thread (or CoInitializeEx with the given model),
+// undone only when it succeeded (S_FALSE too).
 class ComApartment {
  public:
   ComApartment() : hr_(CoInitialize(nullptr)) {}
+  explicit ComApartment(DWORD model) : hr_(CoInitializeEx(nullptr, model)) {}
   ComApartment(const ComApartment&) = delete;
   ComApartment& operator=(const ComApartment&) = delete;
   ~ComApartment() {

@@ -23,9 +23,17 @@ CHIME_HZ = 880.0           # the tone of the chime the template installs
 CHIME_SECONDS = 0.8
 
 # Bumped whenever the template recipe changes, so cached prefixes are remade.
-TEMPLATE_RECIPE = "4"
+TEMPLATE_RECIPE = "5"
 
 WINE_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+
+# The stand-in speech engine (tests/wine/speech_engine/), built by the
+# windows preset and copied into every prefix, where the template's registry
+# points Wine's runtime at it for the speech synthesizer and the data reader.
+WINDOWS_BUILD = Path(os.environ.get("ORVA_WINDOWS_BUILD") or REPO / "build" / "windows").resolve()
+SPEECH_ENGINE = WINDOWS_BUILD / "speech_engine.dll"
+SPEECH_ENGINE_IN_PREFIX = "orva-test/speech_engine.dll"      # under drive_c
+SPEECH_CLASSES = ("Windows.Media.SpeechSynthesis.SpeechSynthesizer", "Windows.Storage.Streams.DataReader")
 
 
 # ---- the cached prefix template ----------------------------------------------
@@ -65,7 +73,11 @@ _TEMPLATE_REG = r"""REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 
-"""
+""" + "".join(
+    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\WindowsRuntime\\ActivatableClassId\\%s]\n"
+    "\"DllPath\"=\"C:\\\\%s\"\n"
+    "\"ActivationType\"=dword:00000000\n\n" % (c, SPEECH_ENGINE_IN_PREFIX.replace("/", "\\\\"))
+    for c in SPEECH_CLASSES)
 
 
 def _font_files():
@@ -143,6 +155,9 @@ def ensure_prefix_template():
             if needle not in user_reg:
                 raise AssertionError(f"registry import failed ({imp.returncode}), "
                                      f"{needle} missing:\n{imp.stderr[-2000:]}")
+        if "speech_engine.dll" not in (work / "system.reg").read_text(errors="replace"):
+            raise AssertionError(f"registry import failed ({imp.returncode}), the speech engine "
+                                 f"is not registered:\n{imp.stderr[-2000:]}")
         (work / stamp_name).write_text(stamp)
         shutil.rmtree(TEMPLATE, ignore_errors=True)
         os.rename(work, TEMPLATE)
@@ -170,6 +185,10 @@ def copy_prefix(dst):
     with open(BUILD / "wine-prefix-template.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_SH)
         shutil.copytree(src, dst, symlinks=True, copy_function=place)
+    if SPEECH_ENGINE.is_file():
+        engine = Path(dst) / "drive_c" / SPEECH_ENGINE_IN_PREFIX
+        engine.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(SPEECH_ENGINE, engine)
     return Path(dst)
 
 

@@ -1,0 +1,4 @@
+// Resource identifiers of Talvo.exe.
+#pragma once
+
+#define IDI_TALVO_ICON 101
