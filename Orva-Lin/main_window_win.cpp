@@ -9,13 +9,14 @@
 #include "Orva-Lin/audio/endpoint_volume.h"
 #include "Orva-Lin/companion_link_win.h"
 #include "Orva-Lin/draw_helpers.h"
-#include "Orva-Lin/net/channel_windows.h"
+#include "Orva-Lin/net/group_list_window.h"
+#include "Orva-Lin/net/peers_window.h"
 #include "Orva-Lin/panel.h"
 #include "Orva-Lin/resource.h"
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/transmit.h"
-#include "Orva-Lin/web/share_items.h"
-#include "Orva-Lin/web/web_windows.h"
+#include "Orva-Lin/web/params_window.h"
+#include "Orva-Lin/web/share_window.h"
 #include "common/protocol.h"
 #include "common/win32_guards.h"
 
@@ -29,7 +30,6 @@ constexpr UINT kAnimationTimer = 4;
 constexpr WPARAM kQuitCommand = 105;
 constexpr wchar_t kCreditText[] = L"Équipe Orva-Lin";
 bool quitHighlighted = false;
-HWND shareWindow = nullptr;
 
 void setStatus(std::string_view text) {
   const std::size_t n = text.size() < kStatusTextBytes - 1 ? text.size() : kStatusTextBytes - 1;
@@ -103,37 +103,6 @@ void onMouseMove(int x, int y) {
   setStatus(input::helpText(input::hoverZone(mainZones, x, y)));
 }
 
-void toggleShareWindow() {
-  if (channelPort.load(std::memory_order_relaxed) == proto::kVoicePortBase) return;
-  if (shareWindowOpen.load()) {
-    PostMessageW(shareWindow, WM_CLOSE, 0, 0);
-    return;
-  }
-  shareWindowOpen.store(true);
-  WNDCLASSEXW wc{sizeof wc};
-  wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = shareCanvasProc;
-  wc.hInstance = appInstance;
-  wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-  wc.hIconSm = LoadIconW(nullptr, IDI_APPLICATION);
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszMenuName = MAKEINTRESOURCEW(IDM_SHARE_MENU);
-  wc.lpszClassName = L"CanvasWndClass";
-  RegisterClassExW(&wc);
-  RECT main{};
-  GetWindowRect(mainWindow, &main);
-  shareWindow = CreateWindowExW(0, L"CanvasWndClass", L"Orva-Lin Echange et Partage", WS_OVERLAPPEDWINDOW,
-                                main.left - 200, main.top + 50, 600, 600, mainWindow, nullptr, appInstance, nullptr);
-  if (!shareWindow) {
-    shareWindowOpen.store(false);  // nothing is open, so the next click may try again
-    return;
-  }
-  ShowWindow(shareWindow, SW_SHOWNORMAL);
-  SetForegroundWindow(mainWindow);
-  resetShareItems();
-}
-
 void launchCompanion() {
   win::Handle running(OpenMutexW(SYNCHRONIZE, FALSE, proto::kCompanionMutexName));
   const wchar_t* text = L"Le synthésieur est lancé";
@@ -164,7 +133,7 @@ void onLeftClick(int x, int y) {
     case Zone::MicGainKnob:
       setCaptureEndpointLevel(input::knobLevel(input::knobAngle(input::grow(mainZones.micGainKnob, input::kKnobGrow), x, y)));
       break;
-    case Zone::ParamsKnob: openParametersWindow(); break;
+    case Zone::ParamsKnob: toggleParamsWindow(); break;
     case Zone::Network: togglePeersWindow(); break;
     case Zone::Channel: toggleGroupList(); break;
     case Zone::Documentation: {

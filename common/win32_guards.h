@@ -152,7 +152,7 @@ class ComPtr {
 class ComApartment {
  public:
   ComApartment() : hr_(CoInitialize(nullptr)) {}
-  explicit ComApartment(DWORD model) : hr_(CoInitializeEx(nullptr, model)) {}
+  explicit ComApartment(DWORD flags) : hr_(CoInitializeEx(nullptr, flags)) {}
   ComApartment(const ComApartment&) = delete;
   ComApartment& operator=(const ComApartment&) = delete;
   ~ComApartment() {

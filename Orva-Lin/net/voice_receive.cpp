@@ -81,11 +81,13 @@ bool applyListReply(PeerLists& lists, std::atomic<std::int32_t>& channelPeerCoun
                     std::span<const std::uint8_t> received, int channelPort) {
   ListReply reply;
   if (!parseListReply(received, reply)) return false;
-  lists.peerCounts[reply.channel].store(reply.count, std::memory_order_relaxed);
-  if (reply.channel == channelPort - proto::kVoicePortBase)
-    channelPeerCount.store(reply.count, std::memory_order_relaxed);
+  // Members first, then the count with release ordering: a window that
+  // reads the count (acquire) then sees these members, never the old ones.
   for (int i = 0; i < reply.count; ++i)
     lists.peerTable[reply.channel][i].store(reply.members[i], std::memory_order_relaxed);
+  lists.peerCounts[reply.channel].store(reply.count, std::memory_order_release);
+  if (reply.channel == channelPort - proto::kVoicePortBase)
+    channelPeerCount.store(reply.count, std::memory_order_release);
   return true;
 }
 

@@ -3,17 +3,26 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
-enum AccountKind : std::int32_t {
-  TalkerImage = 0,
-  TalkerProfile = 1,
-  OwnProfile = 2,
-  OwnParameters = 4,
-};
+#include "Orva-Lin/web/service_paths.h"
 
-// Body length on success (0 for a non-200 status or an empty body), -1 when
-// the connection or request failed, 1 when no session could be opened.
+// The member's own profile, UTF-8, filled at start-up (the parameters
+// window shows it).
+struct OwnProfileFields {
+  char firstName[64];  // PRENOM
+  char city[64];       // VILLE
+  char phrase[128];    // PHRASE
+  char day[64];        // JOUR
+  char email[128];     // EMAIL
+  char folder[64];     // FOLDER
+};
+extern OwnProfileFields ownProfile;
+
+// Body length on success (0 for a non-200 status or an empty body, and for
+// a talker request with nothing new to fetch), -1 when the connection or
+// request failed, 1 when no session could be opened.
 std::int32_t fetchAccountResource(std::int32_t number, AccountKind kind);
 
 // Account refresh timer: the talker's picture and card when the talker changes.

@@ -16,6 +16,8 @@ namespace {
 
 // Relay receive buffer, as main.cpp reads it.
 constexpr std::size_t kMaxDatagram = 2048;
+// The address the datagrams were sent to, as the relay learns it per datagram.
+const std::uint32_t kRelayAddress = htonl(0x7F000001u);
 // Each input starts an hour after the last, so the relay's own timers
 // (sweep, load windows) always see time move forward.
 std::int64_t clockUs = 1'000'000;
@@ -73,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     from.sin_port = htons(static_cast<std::uint16_t>(40000 + (r.bytes[1] & 0x07)));
     const auto datagram = r.bytes.subspan(2);
     if (listPort) {
-      onListPort(channel, from, datagram);
+      onListPort(channel, from, kRelayAddress, datagram);
     } else {
-      onVoicePort(channel, from, datagram, clockUs);
+      onVoicePort(channel, from, kRelayAddress, datagram, clockUs);
     }
     if (r.tag & 0x40) onTick(clockUs);
     if (state.memberCount < 0 || state.memberCount > kMaxMembers) __builtin_trap();

@@ -37,12 +37,13 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 # Tests import everything from here.
-from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, Image, Recorder,  # noqa: E402,F401
+from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, DelayProxy, Image, Recorder,  # noqa: E402,F401
                      UdpListener, dft_peak, log, near, peak_rms, poll, rms, scaled,
-                     send_udp, udp_datagram_cost, udp_local_addresses, udp_ports_of,
-                     udp_receive_queues, write_wav, zero_crossing_frequency)
-from wineprefix import (BUILD, CHIME_HZ, REPO, TEMPLATE, Win32Window, copy_prefix,  # noqa: E402,F401
-                        ensure_prefix_template, ensure_tools, parse_wininfo, prefix_env)
+                     send_udp, solid_png, udp_datagram_cost, udp_local_addresses,
+                     udp_ports_of, udp_receive_queues, write_wav, zero_crossing_frequency)
+from wineprefix import (BUILD, CA_PEM, CHIME_HZ, REPO, TEMPLATE, TLS, Win32Window,  # noqa: E402,F401
+                        copy_prefix, ensure_prefix_template, ensure_tools, parse_wininfo,
+                        prefix_env)
 
 # Absolute: Wine refuses a relative WINEPREFIX, and tests change folders.
 DIST = Path(os.environ.get("ORVA_DIST") or REPO / "dist" / "Orva-Lin").resolve()
@@ -154,6 +155,69 @@ class WineProcess:
 
     def log_text(self):
         return _tail(self.log_path, 200)
+
+
+# ---- the reference web host ----------------------------------------------------
+
+WEBHOST_BIN = BUILD / "servers" / "webhost" / "orva-webhost"
+
+
+class WebHost:
+    """orva-webhost over HTTPS on 127.0.0.1, on a port the server picks, with
+    the local CA's localhost certificate and a data folder of its own.
+    `members`: {number: {"prenom": ..., "ville": ..., "phrase": ...,
+    "background": "RRGGBB", "picture": path}}. `address` is what the client's
+    ORVALIN_WEBHOST takes."""
+
+    def __init__(self, folder, members):
+        if not WEBHOST_BIN.is_file():
+            raise AssertionError(f"{WEBHOST_BIN} is missing: run ./orva build")
+        self.data = Path(folder)
+        self.data.mkdir(parents=True, exist_ok=True)
+        for number, fields in members.items():
+            self.member("add", number, fields)
+        self.log_path = self.data / "webhost.log"
+        with open(self.log_path, "wb") as err:
+            self.proc = spawn([str(WEBHOST_BIN), "--data", str(self.data), "--bind", "127.0.0.1",
+                               "--port", "0", "--cert", str(TLS / "localhost.pem"),
+                               "--key", str(TLS / "localhost.key")],
+                              env=dict(os.environ), stdout=subprocess.PIPE, stderr=err)
+        os.set_blocking(self.proc.stdout.fileno(), False)
+        seen = b""
+
+        def listening():
+            nonlocal seen
+            if self.proc.poll() is not None:
+                raise AssertionError(f"orva-webhost exited:\n{_tail(self.log_path)}")
+            seen += self.proc.stdout.read() or b""
+            return re.search(rb"listening on [0-9.]+:(\d+)", seen)
+        self.port = int(poll(listening, 30, interval=0.1, what="orva-webhost to listen").group(1))
+        self.address = f"localhost:{self.port}"
+
+    def member(self, verb, number, fields):
+        args = [str(WEBHOST_BIN), "--data", str(self.data), "member", verb, str(number)]
+        for k, v in fields.items():
+            args += [f"--{k}", str(v)]
+        r = subprocess.run(args, capture_output=True, text=True, timeout=60)
+        if r.returncode != 0:
+            raise AssertionError(f"orva-webhost member {verb} {number}: {r.stderr}")
+
+    def get(self, path):
+        """(status, body) of a GET over HTTPS, validated against the local CA."""
+        import ssl
+        import urllib.error
+        import urllib.request
+        context = ssl.create_default_context(cafile=str(CA_PEM))
+        try:
+            with urllib.request.urlopen(f"https://{self.address}{path}", context=context, timeout=20) as r:
+                return r.status, r.read()
+        except urllib.error.HTTPError as e:
+            return e.code, e.read()
+
+    def stop(self):
+        stop_child(self.proc)
+        if self.proc.stdout:
+            self.proc.stdout.close()
 
 
 # ---- the bed ---------------------------------------------------------------------
@@ -432,6 +496,20 @@ class Bed:
         return self.run(ensure_tools() / "playwav.exe", self.root, [windows_path],
                         prefix=prefix, timeout=timeout)
 
+    def start_web_host(self, members):
+        """A WebHost that the bed stops at teardown."""
+        host = WebHost(self.root / f"webhost{len(self.processes)}", members)
+        self.processes.append(host)
+        return host
+
+    def dialog(self, title, control, text=None, prefix=None):
+        """Sets the text of a dialog's control (as typing would), or presses
+        the button when no text is given."""
+        args = [title, str(control)] + ([text] if text is not None else [])
+        code = self.run(ensure_tools() / "dlgctl.exe", self.root, args, prefix=prefix, timeout=30)
+        if code != 0:
+            raise AssertionError(f"dlgctl {args}: no such window or control ({code})")
+
     def start_client(self, folder=None, prefix=None, extra_env=None):
         folder = Path(folder) if folder else self.program_folder(prefix=prefix)
         return self.launch(folder / CLIENT_EXE, folder, prefix=prefix, name="Orva-Lin", extra_env=extra_env)
@@ -461,6 +539,18 @@ class Bed:
             return poll(look, timeout, interval=0.5, what=f"Win32 window {title!r}")
         except AssertionError as e:
             raise AssertionError(f"{e}; windows: {[w.title for w in last if w.visible]}") from None
+
+    def longest_stall(self, title, seconds, prefix=None):
+        """Longest time (ms) the message loop of the window titled `title` kept a
+        WM_NULL waiting, probed every 5 ms for `seconds` (tools/uiprobe.c)."""
+        exe = ensure_tools() / "uiprobe.exe"
+        r = subprocess.run(["wine", str(exe), title, str(seconds)], env=self.env(prefix),
+                           capture_output=True, text=True, timeout=scaled(60) + seconds,
+                           cwd=str(self.root))
+        m = re.search(r"max_ms=([0-9.]+)", r.stdout)
+        if not m:
+            raise AssertionError(f"uiprobe.exe: {r.stdout}{r.stderr}")
+        return float(m.group(1))
 
     # -- X windows --
     def xdo(self, *args, timeout=20, check=True):

@@ -340,3 +340,74 @@ def udp_datagram_cost(payload=35):
                         return int(cols[4].split(":")[1], 16)
             time.sleep(0.01)
     raise AssertionError("a datagram sent to a loopback socket never showed in /proc/net/udp")
+
+
+def solid_png(path, width, height, rgb):
+    """A PNG of one colour (8-bit RGB), written with zlib only."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+    row = b"\x00" + bytes(rgb) * width
+    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+           chunk(b"IDAT", zlib.compress(row * height)) + chunk(b"IEND", b""))
+    Path(path).write_bytes(png)
+    return Path(path)
+
+
+class DelayProxy:
+    """A TCP relay on 127.0.0.1 in front of `upstream` (host, port) that holds
+    back the first answer bytes of every connection for `delay` seconds: a
+    slow web host, one request per connection, TLS passed through untouched."""
+
+    def __init__(self, upstream, delay=0.0):
+        import threading
+        self.upstream, self.delay = upstream, delay
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(64)
+        self.port = self.listener.getsockname()[1]
+        self._closed = False
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        import threading
+        while not self._closed:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(client,), daemon=True).start()
+
+    def _serve(self, client):
+        import select
+        try:
+            server = socket.create_connection(self.upstream, timeout=10)
+        except OSError:
+            client.close()
+            return
+        held = self.delay
+        try:
+            while True:
+                ready, _, _ = select.select([client, server], [], [], 30)
+                if not ready:
+                    return
+                for s in ready:
+                    data = s.recv(65536)
+                    if not data:
+                        return
+                    if s is server and held:
+                        time.sleep(held)
+                        held = 0
+                    (server if s is client else client).sendall(data)
+        except OSError:
+            return
+        finally:
+            client.close()
+            server.close()
+
+    def close(self):
+        self._closed = True
+        self.listener.close()

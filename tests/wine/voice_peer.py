@@ -184,3 +184,58 @@ class ScriptedRelay:
     def stream_keep_alive(self, to, seconds, pace):
         blocks = int(seconds / BLOCK_SECONDS)
         self.stream(to, blocks, lambda i: audio_datagram(self.next_seq(), CONTENT_KEEP_ALIVE, pace=pace))
+
+
+POLL_N_BODY = b"NWIN.PSEUDO.WIN."
+
+
+def poll_datagram(account):
+    """An N poll of 26 bytes: 'R.', 0, the account (little-endian), four zeros,
+    the N body and a zero."""
+    return b"R.\x00" + struct.pack("<H", account) + b"\x00" * 4 + POLL_N_BODY + b"\x00"
+
+
+class Members:
+    """Members present on a relay: each account polls its channel from a socket
+    of its own every 300 ms until it leaves (the relay drops it 2 s later)."""
+
+    def __init__(self, relay_addr, placement):
+        self.relay_addr = relay_addr
+        self.socks = {}
+        self.channels = {}
+        self.lock = threading.Lock()
+        self._stop = False
+        for account, channel in placement.items():
+            self.join(account, channel)
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def join(self, account, channel):
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        s.bind(("127.0.0.1", 0))
+        with self.lock:
+            self.socks[account] = s
+            self.channels[account] = channel
+
+    def leave(self, account):
+        with self.lock:
+            self.socks.pop(account).close()
+            self.channels.pop(account)
+
+    def _run(self):
+        while not self._stop:
+            with self.lock:
+                for account, s in self.socks.items():
+                    try:
+                        s.sendto(poll_datagram(account), (self.relay_addr, VOICE_PORT + self.channels[account]))
+                    except OSError:
+                        pass
+            time.sleep(0.3)
+
+    def close(self):
+        self._stop = True
+        self._thread.join(timeout=2)
+        with self.lock:
+            for s in self.socks.values():
+                s.close()
+            self.socks.clear()

@@ -4,6 +4,7 @@ beds use (built with MinGW-w64)."""
 
 import array
 import fcntl
+import hashlib
 import math
 import os
 import re
@@ -19,6 +20,9 @@ REPO = HERE.parent.parent
 BUILD = Path(os.environ.get("ORVA_BUILD") or REPO / "build" / "native").resolve()  # WINEPREFIX must be absolute
 TEMPLATE = BUILD / "wine-prefix-template"
 TOOLS = BUILD / "wine-tools"
+# The local certificate authority of `./orva build`; the template trusts it.
+TLS = Path(os.environ.get("ORVA_TLS") or REPO / "build" / "tls").resolve()
+CA_PEM = TLS / "ca.pem"
 CHIME_HZ = 880.0           # the tone of the chime the template installs
 CHIME_SECONDS = 0.8
 
@@ -87,8 +91,31 @@ def _font_files():
     return found
 
 
+def _ca_digest():
+    try:
+        return hashlib.sha256(CA_PEM.read_bytes()).hexdigest()[:16]
+    except OSError:
+        return "none"
+
+
 def _template_stamp():
-    return f"recipe {TEMPLATE_RECIPE}; {_wine_version()}\n"
+    # A new local CA remakes the template, so its prefixes trust the new one.
+    return f"recipe {TEMPLATE_RECIPE}; {_wine_version()}; ca {_ca_digest()}\n"
+
+
+def _trust_local_ca(work, env):
+    """Adds the local CA to the prefix's ROOT store, where Windows keeps the
+    authorities it trusts; the programs themselves have no say in it."""
+    if not CA_PEM.is_file():
+        log(f"{CA_PEM} is missing: the prefix trusts no local web host")
+        return
+    shutil.copy2(CA_PEM, work / "drive_c" / "orva-ca.pem")
+    r = subprocess.run(["wine", str(ensure_tools() / "trustca.exe"), "C:\\orva-ca.pem"], env=env,
+                       capture_output=True, text=True, timeout=scaled(300))
+    _wait_wineserver(work, 120)
+    (work / "drive_c" / "orva-ca.pem").unlink()
+    if r.returncode != 0:
+        raise AssertionError(f"trustca.exe failed ({r.returncode}):\n{r.stderr[-2000:]}")
 
 
 def prefix_env(prefix, display=None):
@@ -150,6 +177,7 @@ def ensure_prefix_template():
                              capture_output=True, text=True, timeout=scaled(300))
         _wait_wineserver(work, 120)
         reg.unlink()
+        _trust_local_ca(work, env)
         user_reg = (work / "user.reg").read_text(errors="replace")
         for needle in ('"Arial"="Liberation Sans"', '"Managed"="N"'):
             if needle not in user_reg:
@@ -198,13 +226,17 @@ def copy_prefix(dst):
 _TOOLS = {
     "wininfo.exe": ("wininfo.c", []),
     "playwav.exe": ("playwav.c", ["-municode", "-lwinmm"]),
+    "trustca.exe": ("trustca.c", ["-municode", "-lcrypt32"]),
+    "dlgctl.exe": ("dlgctl.c", ["-municode"]),
+    "uiprobe.exe": ("uiprobe.c", ["-municode", "-lwinmm"]),
 }
 
 
 def ensure_tools():
     """Builds the small Windows helpers of the bed with MinGW-w64: wininfo.exe
-    (lists windows and control texts) and playwav.exe (plays a WAV through
-    winmm). Returns the tools folder."""
+    (lists windows and control texts), playwav.exe (plays a WAV through
+    winmm), trustca.exe (adds a CA to the ROOT store) and dlgctl.exe (fills
+    and presses a dialog's controls). Returns the tools folder."""
     TOOLS.mkdir(parents=True, exist_ok=True)
     cc = None
     for exe_name, (source, flags) in _TOOLS.items():

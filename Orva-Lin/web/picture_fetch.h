@@ -1,0 +1,37 @@
+// The picture fetch worker and its cache: member pictures for the group
+// list and the peers window, and the channel's shared picture for the share
+// window, fetched on a thread of their own so that a slow web host never
+// holds up the panel. Windows ask, draw what is cached, and redraw when told
+// that a picture arrived.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "Orva-Lin/net/channel_grids.h"
+
+// Posted to every watching window when a member's fetch has ended;
+// wParam: the member number.
+inline constexpr UINT kMemberPictureArrived = WM_APP + 40;
+// Posted to the window that asked for a channel's shared picture.
+inline constexpr UINT kSharePictureArrived = WM_APP + 41;
+
+// Starts the worker the first time (later calls do nothing). False when it
+// could not be started; callers then draw blank cells.
+bool startPictureWorker();
+
+// A window that wants kMemberPictureArrived (at most a few at once).
+void watchMemberPictures(HWND window);
+void unwatchMemberPictures(HWND window);
+
+// What the cache has for `member` (asking the worker for it when it is new
+// or old), with the picture stretched into the cell when there is one.
+grids::Fetch drawMemberPicture(HDC dc, std::int32_t member, int x, int y, int width, int height);
+
+// Asks for the shared picture of a channel; the worker posts
+// kSharePictureArrived to `notify` when the fetch has ended.
+void requestSharePicture(int channel, HWND notify);
+// The decoded picture of the last request that answered, handed over to
+// the caller (none while nothing new has arrived).
+HBITMAP takeSharePicture();

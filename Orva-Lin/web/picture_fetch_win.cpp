@@ -1,0 +1,196 @@
+#include "Orva-Lin/web/picture_fetch.h"
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+
+#include "Orva-Lin/draw_helpers.h"
+#include "Orva-Lin/web/http.h"
+#include "Orva-Lin/web/image_decode.h"
+#include "Orva-Lin/web/picture_book.h"
+#include "Orva-Lin/web/service_paths.h"
+#include "common/win32_guards.h"
+
+namespace {
+
+// The worker has a response buffer of its own rather than sharing
+// responseBuffer with the user-interface thread's requests: a lock held
+// across a fetch would stall the panel's own talker requests for as long as
+// the host takes to answer a picture, which is what the worker is for.
+std::uint8_t workerBuffer[kResponseBytes + 1];
+
+constexpr int kMaxWatchers = 4;
+
+// One lock for the book, the bitmaps and the share hand-over; each holder
+// keeps it for a lookup and a small blit, or a handle swap, never for a
+// request.
+CRITICAL_SECTION bookLock;
+pictures::Book book;
+HBITMAP slotBitmaps[pictures::kSlots];
+HWND watchers[kMaxWatchers];
+int shareChannelWanted = -1;   // -1: nothing asked
+HWND shareNotify = nullptr;
+HBITMAP shareArrived = nullptr;
+
+win::Handle workerWake;        // auto-reset: set when work is queued
+std::atomic<bool> workerStarted{false};
+
+class Locked {
+ public:
+  Locked() { EnterCriticalSection(&bookLock); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+  ~Locked() { LeaveCriticalSection(&bookLock); }
+};
+
+std::uint64_t nowMs() { return GetTickCount64(); }
+
+// A GET into the worker's buffer. The body length, 0 for an answer
+// without one, -1 when no answer came: failed exchanges are never decoded,
+// whatever the buffer holds.
+std::int32_t fetchIntoWorker(const wchar_t* base, std::int32_t number) {
+  std::size_t length = 0;
+  const std::int32_t result = fetchPathInto(base, number, std::span<std::uint8_t>(workerBuffer), length);
+  // The length tells a one-byte body from kFetchNoSession, which is 1 too.
+  if (length == 0 && result != 0) return -1;
+  return static_cast<std::int32_t>(length);
+}
+
+void fetchMember(std::int32_t member) {
+  const std::int32_t length = fetchIntoWorker(kUsersBase, member);
+  grids::Fetch outcome = grids::Fetch::Absent;
+  win::Bitmap picture;
+  if (length < 0) {
+    outcome = grids::Fetch::Failed;
+  } else if (length > 0) {
+    picture = win::Bitmap(decodePngBytes(workerBuffer, static_cast<std::uint32_t>(length)));
+    outcome = picture ? grids::Fetch::Picture : grids::Fetch::Undecoded;
+  }
+  HWND notify[kMaxWatchers];
+  {
+    Locked hold;
+    const pictures::Stored s = pictures::storeFetch(book, member, outcome, nowMs());
+    if (s.slot >= 0 && !s.keepsBitmap) {
+      if (slotBitmaps[s.slot]) DeleteObject(slotBitmaps[s.slot]);
+      slotBitmaps[s.slot] = picture.release();
+    }
+    for (int i = 0; i < kMaxWatchers; ++i) notify[i] = watchers[i];
+  }
+  for (HWND w : notify)
+    if (w) PostMessageW(w, kMemberPictureArrived, static_cast<WPARAM>(member), 0);
+}
+
+void fetchShare(int channel, HWND notify) {
+  const std::int32_t length = fetchIntoWorker(kExchangeBase, channel);
+  win::Bitmap picture;
+  if (length > 0) picture = win::Bitmap(decodeImageResponse(workerBuffer, static_cast<std::uint32_t>(length)));
+  {
+    Locked hold;
+    if (picture) {
+      if (shareArrived) DeleteObject(shareArrived);
+      shareArrived = picture.release();
+    }
+  }
+  PostMessageW(notify, kSharePictureArrived, static_cast<WPARAM>(channel), 0);
+}
+
+DWORD WINAPI PictureFetchThread(void*) {
+  for (;;) {
+    int shareChannel = -1;
+    HWND notify = nullptr;
+    std::int32_t member = -1;
+    {
+      Locked hold;
+      shareChannel = shareChannelWanted;
+      notify = shareNotify;
+      shareChannelWanted = -1;
+      if (shareChannel < 0) member = pictures::takeNext(book);
+    }
+    if (shareChannel >= 0) {
+      fetchShare(shareChannel, notify);
+    } else if (member >= 0) {
+      fetchMember(member);
+    } else {
+      WaitForSingleObject(workerWake.get(), INFINITE);
+    }
+  }
+}
+
+void wakeWorker() {
+  if (workerWake) SetEvent(workerWake.get());
+}
+
+}  // namespace
+
+bool startPictureWorker() {
+  if (workerStarted.load()) return true;
+  static bool lockMade = false;
+  if (!lockMade) {
+    InitializeCriticalSection(&bookLock);
+    lockMade = true;
+  }
+  if (!workerWake) workerWake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!workerWake) return false;
+  win::Handle thread(CreateThread(nullptr, 0, PictureFetchThread, nullptr, 0, nullptr));
+  if (!thread) return false;
+  workerStarted.store(true);
+  return true;
+}
+
+void watchMemberPictures(HWND window) {
+  if (!workerStarted.load()) return;
+  Locked hold;
+  for (HWND& w : watchers)
+    if (!w || w == window) {
+      w = window;
+      return;
+    }
+}
+
+void unwatchMemberPictures(HWND window) {
+  if (!workerStarted.load()) return;
+  Locked hold;
+  for (HWND& w : watchers)
+    if (w == window) w = nullptr;
+}
+
+grids::Fetch drawMemberPicture(HDC dc, std::int32_t member, int x, int y, int width, int height) {
+  if (!workerStarted.load()) return grids::Fetch::Pending;
+  bool queued = false;
+  grids::Fetch state;
+  {
+    Locked hold;
+    const int waitingBefore = book.waiting;
+    const pictures::Lookup l = pictures::lookUp(book, member, nowMs());
+    queued = book.waiting > waitingBefore;
+    if (l.freedSlot >= 0 && slotBitmaps[l.freedSlot]) {
+      DeleteObject(slotBitmaps[l.freedSlot]);
+      slotBitmaps[l.freedSlot] = nullptr;
+    }
+    state = l.state;
+    // The worker swaps bitmaps under this lock, so the one drawn here stays
+    // alive until the blit is done.
+    if (state == grids::Fetch::Picture && l.slot >= 0)
+      drawPictureScaled(dc, slotBitmaps[l.slot], x, y, width, height);
+  }
+  if (queued) wakeWorker();
+  return state;
+}
+
+void requestSharePicture(int channel, HWND notify) {
+  if (!startPictureWorker()) return;
+  {
+    Locked hold;
+    shareChannelWanted = channel;
+    shareNotify = notify;
+  }
+  wakeWorker();
+}
+
+HBITMAP takeSharePicture() {
+  if (!workerStarted.load()) return nullptr;
+  Locked hold;
+  HBITMAP b = shareArrived;
+  shareArrived = nullptr;
+  return b;
+}

@@ -1,0 +1,262 @@
+// orva-webhost: serve over HTTPS, or manage the members from the command line.
+#include <httplib.h>
+#include <signal.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "servers/webhost/webhost.h"
+
+namespace webhost {
+
+namespace {
+
+Options opts;
+
+constexpr const char* kUsage =
+    "usage: orva-webhost [--data DIR] [--bind ADDR] [--port N] [--cert PEM --key PEM]\n"
+    "       orva-webhost [--data DIR] member add N --prenom P --ville V --phrase F [options]\n"
+    "       orva-webhost [--data DIR] member set N [options]\n"
+    "       orva-webhost [--data DIR] member list\n"
+    "       orva-webhost [--data DIR] member remove N\n"
+    "\n"
+    "Serves the members' profiles, pictures and the shared-picture board over HTTPS.\n"
+    "  --data DIR     data folder holding webhost.db (default ./webhost-data)\n"
+    "  --bind ADDR    address to listen on (default 0.0.0.0)\n"
+    "  --port N       port (default 443; 0 picks a free one)\n"
+    "  --cert PEM     certificate chain (default DIR/cert.pem)\n"
+    "  --key PEM      private key (default DIR/key.pem)\n"
+    "Member options:\n"
+    "  --prenom P --ville V --phrase F --jour J --email E --folder D\n"
+    "  --background RRGGBB   panel colour, red first\n"
+    "  --password W          password of the member page ('' removes it)\n"
+    "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n";
+
+int usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "orva-webhost: %s\n\n", problem);
+  std::fputs(kUsage, problem ? stderr : stdout);
+  return 2;
+}
+
+bool readFile(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::string today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%d/%m/%Y", &local);
+  return text;
+}
+
+constexpr const char* kFieldOptions[kFieldCount] = {"--prenom", "--ville", "--phrase",
+                                                    "--jour",   "--email", "--folder"};
+
+int member(int argc, char** argv) {
+  if (argc < 1) return usage("member: add, set, list or remove?");
+  const std::string verb = argv[0];
+  if (verb == "list") {
+    if (argc != 1) return usage("member list takes no argument");
+    std::vector<MemberLine> lines;
+    if (!listMembers(lines)) return std::fprintf(stderr, "orva-webhost: cannot read the store\n"), 1;
+    for (const MemberLine& m : lines)
+      std::printf("%d\t%s\t%s\t%s\t%s\t%s\n", m.number, m.profile.field[Prenom].c_str(),
+                  m.profile.field[Ville].c_str(),
+                  rgbText(m.profile.red, m.profile.green, m.profile.blue).c_str(),
+                  m.hasPassword ? "password" : "-", m.profile.field[Phrase].c_str());
+    return 0;
+  }
+  if (argc < 2) return usage("member: a member number is needed");
+  const int number = parseMemberNumber(argv[1]);
+  if (!number) return usage("member number: 1..65535");
+  if (verb == "remove") {
+    if (argc != 2) return usage("member remove takes only the number");
+    bool found = false;
+    if (!removeMember(number, found)) return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
+    if (!found) return std::fprintf(stderr, "orva-webhost: no member %d\n", number), 1;
+    std::printf("member %d removed\n", number);
+    return 0;
+  }
+  if (verb != "add" && verb != "set") return usage("member: add, set, list or remove?");
+  const bool create = verb == "add";
+
+  Profile profile;
+  if (!create) {
+    const Found found = loadProfile(number, profile);
+    if (found == Found::No) return std::fprintf(stderr, "orva-webhost: no member %d\n", number), 1;
+    if (found == Found::Error) return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
+  } else {
+    profile.field[Jour] = today();
+    profile.field[Folder] = std::to_string(number);
+  }
+  bool given[kFieldCount] = {};
+  const char* password = nullptr;
+  const char* picturePath = nullptr;
+  for (int i = 2; i < argc; i += 2) {
+    const std::string option = argv[i];
+    if (i + 1 >= argc) return usage((option + " needs a value").c_str());
+    const char* value = argv[i + 1];
+    bool known = false;
+    for (int f = 0; f < kFieldCount; ++f) {
+      if (option != kFieldOptions[f]) continue;
+      const std::string reason = checkFieldValue(static_cast<Field>(f), value);
+      if (!reason.empty()) {
+        std::fprintf(stderr, "orva-webhost: %s: %s\n", option.c_str(), reason.c_str());
+        return 2;
+      }
+      profile.field[f] = value;
+      given[f] = known = true;
+    }
+    if (option == "--background") {
+      if (!parseRgb(value, profile.red, profile.green, profile.blue))
+        return usage("--background: six hexadecimal digits, red first (RRGGBB)");
+      known = true;
+    } else if (option == "--password") {
+      password = value;
+      known = true;
+    } else if (option == "--picture") {
+      picturePath = value;
+      known = true;
+    }
+    if (!known) return usage(("unknown option " + option).c_str());
+  }
+  if (create && !(given[Prenom] && given[Ville] && given[Phrase]))
+    return usage("member add needs --prenom, --ville and --phrase");
+
+  std::string small, large;
+  if (picturePath) {
+    std::string bytes, error;
+    if (!readFile(picturePath, bytes))
+      return std::fprintf(stderr, "orva-webhost: cannot read %s\n", picturePath), 1;
+    if (!makePortraits({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, small, large, error))
+      return std::fprintf(stderr, "orva-webhost: %s: %s\n", picturePath, error.c_str()), 1;
+  } else if (create) {
+    const Image portrait = generatedPortrait(number, profile.red, profile.green, profile.blue);
+    large = encodePng(portrait);
+    small = encodePng(coverResize(portrait, kSmallWidth, kSmallHeight));
+  }
+  const bool pictures = !small.empty();
+  switch (saveMember(number, profile, create, pictures ? &small : nullptr, pictures ? &large : nullptr)) {
+    case SaveResult::Ok: break;
+    case SaveResult::Exists: return std::fprintf(stderr, "orva-webhost: member %d already exists\n", number), 1;
+    case SaveResult::Missing: return std::fprintf(stderr, "orva-webhost: no member %d\n", number), 1;
+    case SaveResult::Error: return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
+  }
+  if (password) {
+    const std::string hash = *password ? hashPassword(password) : std::string();
+    if (*password && hash.empty()) return std::fprintf(stderr, "orva-webhost: cannot hash the password\n"), 1;
+    if (!savePasswordHash(number, hash)) return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
+  }
+  std::printf("member %d %s\n", number, create ? "added" : "updated");
+  return 0;
+}
+
+int serve() {
+  if (opts.cert.empty()) opts.cert = opts.dataDir + "/cert.pem";
+  if (opts.key.empty()) opts.key = opts.dataDir + "/key.pem";
+  httplib::SSLServer server(opts.cert.c_str(), opts.key.c_str());
+  if (!server.is_valid()) {
+    std::fprintf(stderr, "orva-webhost: cannot load the certificate %s and key %s\n",
+                 opts.cert.c_str(), opts.key.c_str());
+    return 1;
+  }
+  // A worker serves one connection at a time, keep-alive included: enough of
+  // them that fifty clients waiting on a slow one do not queue.
+  server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+  server.set_keep_alive_max_count(100);
+  server.set_keep_alive_timeout(5);
+  server.set_read_timeout(20);
+  server.set_write_timeout(20);
+  // The upload record is 10,000,268 bytes; a picture from the member page may
+  // be a little more with its form around it. Anything past this is refused
+  // by the library before it is read.
+  server.set_payload_max_length(24 * 1000 * 1000);
+  server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+    if (res.status >= 400 || req.method == "POST")
+      logLine("%s %s %s -> %d", req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status);
+  });
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    res.status = 500;
+    res.set_content("erreur interne\n", "text/plain; charset=utf-8");
+  });
+  addClientRoutes(server);
+  addPageRoutes(server);
+
+  int port = opts.port;
+  if (port == 0) {
+    port = server.bind_to_any_port(opts.bind);
+    if (port < 0) port = 0;
+  } else if (!server.bind_to_port(opts.bind, port)) {
+    port = 0;
+  }
+  if (port == 0) {
+    std::fprintf(stderr, "orva-webhost: cannot listen on %s:%d\n", opts.bind.c_str(), opts.port);
+    return 1;
+  }
+  std::printf("listening on %s:%d\n", opts.bind.c_str(), port);
+  std::fflush(stdout);
+  return server.listen_after_bind() ? 0 : 1;
+}
+
+}  // namespace
+
+const Options& options() { return opts; }
+
+void logLine(const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::fprintf(stderr, "orva-webhost: %s\n", line);
+}
+
+int run(int argc, char** argv) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") return usage(nullptr), 0;
+    if (arg.rfind("--", 0) != 0) break;
+    if (i + 1 >= argc) return usage((arg + " needs a value").c_str());
+    const char* value = argv[++i];
+    if (arg == "--data") opts.dataDir = value;
+    else if (arg == "--bind") opts.bind = value;
+    else if (arg == "--cert") opts.cert = value;
+    else if (arg == "--key") opts.key = value;
+    else if (arg == "--port") {
+      char* end = nullptr;
+      const long port = std::strtol(value, &end, 10);
+      if (!*value || *end || port < 0 || port > 65535) return usage("--port: 0..65535");
+      opts.port = static_cast<int>(port);
+    } else {
+      return usage(("unknown option " + arg).c_str());
+    }
+  }
+  std::string error;
+  if (!openStore(opts.dataDir, error)) {
+    std::fprintf(stderr, "orva-webhost: cannot open the store in %s: %s\n", opts.dataDir.c_str(), error.c_str());
+    return 1;
+  }
+  if (i < argc) {
+    if (std::strcmp(argv[i], "member") == 0) return member(argc - i - 1, argv + i + 1);
+    return usage((std::string("unknown command ") + argv[i]).c_str());
+  }
+  return serve();
+}
+
+}  // namespace webhost
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  return webhost::run(argc, argv);
+}

@@ -1,0 +1,195 @@
+// What Orva-Lin asks for: the member files under /users/ and the shared
+// pictures under /echange/. Numbers are refused unless they are plain
+// decimal; no part of a request ever becomes a file name.
+#include <httplib.h>
+
+#include <atomic>
+
+#include "Orva-Lin/web/records.h"
+#include "servers/webhost/webhost.h"
+
+namespace webhost {
+
+namespace {
+
+constexpr const char* kXmlType = "text/xml; charset=utf-8";
+constexpr const char* kTextType = "text/plain; charset=utf-8";
+
+void refuse(httplib::Response& res, int status, std::string_view reason) {
+  res.status = status;
+  std::string text(reason);
+  text += '\n';
+  res.set_content(text, kTextType);
+}
+
+void noStore(httplib::Response& res) { res.set_header("Cache-Control", "no-store"); }
+
+// The client declares its records as multipart/form-data but sends them raw
+// with no boundary: reading the content here keeps the library from parsing
+// it. The whole body is read even when it is refused, since a TLS peer that
+// is answered before it has finished sending may see a reset instead of the
+// answer; only the first `limit` bytes are kept.
+struct Body {
+  std::string bytes;
+  std::size_t received = 0;
+};
+
+void readWhole(const httplib::ContentReader& reader, Body& body, std::size_t limit) {
+  body.bytes.reserve(limit);
+  reader([&](const char* data, std::size_t length) {
+    if (body.received < limit)
+      body.bytes.append(data, std::min(length, limit - body.received));
+    body.received += length;
+    return true;
+  });
+}
+
+// A record of 10 MB per upload in memory: a few at a time.
+constexpr int kUploadSlots = 4;
+std::atomic<int> uploadsInFlight{0};
+
+struct UploadSlot {
+  bool held = uploadsInFlight.fetch_add(1) < kUploadSlots;
+  ~UploadSlot() { uploadsInFlight.fetch_sub(1); }
+};
+
+int memberOf(const httplib::Request& req, httplib::Response& res) {
+  const int number = parseMemberNumber(req.matches[1].str());
+  if (number == 0) refuse(res, 400, "numéro de membre invalide (1..65535 en décimal)");
+  return number;
+}
+
+void getClientXml(const httplib::Request& req, httplib::Response& res) {
+  const int number = memberOf(req, res);
+  if (!number) return;
+  Profile profile;
+  switch (loadProfile(number, profile)) {
+    case Found::Yes: res.set_content(clientXml(profile), kXmlType); noStore(res); return;
+    case Found::No: refuse(res, 404, "membre inconnu"); return;
+    case Found::Error: refuse(res, 500, "erreur de la base"); return;
+  }
+}
+
+void getParamsXml(const httplib::Request& req, httplib::Response& res) {
+  const int number = memberOf(req, res);
+  if (!number) return;
+  Profile profile;
+  switch (loadProfile(number, profile)) {
+    case Found::Yes: res.set_content(paramsXml(profile), kXmlType); noStore(res); return;
+    case Found::No: refuse(res, 404, "membre inconnu"); return;
+    case Found::Error: refuse(res, 500, "erreur de la base"); return;
+  }
+}
+
+// "1" or "2" from a query parameter; 0 for anything else.
+int pictureVariant(const httplib::Request& req, const char* name) {
+  if (req.get_param_value_count(name) != 1) return 0;
+  const std::string value = req.get_param_value(name);
+  return value == "1" ? 1 : value == "2" ? 2 : 0;
+}
+
+void getPortrait(const httplib::Request& req, httplib::Response& res) {
+  const int number = memberOf(req, res);
+  if (!number) return;
+  const int which = pictureVariant(req, "N");
+  if (!which) return refuse(res, 400, "paramètre N attendu : 1 ou 2");
+  std::string png;
+  switch (loadPortrait(number, which, png)) {
+    case Found::Yes: res.set_content(png, "image/png"); noStore(res); return;
+    case Found::No: refuse(res, 404, "membre inconnu"); return;
+    case Found::Error: refuse(res, 500, "erreur de la base"); return;
+  }
+}
+
+void postParams(const httplib::Request& req, httplib::Response& res,
+                const httplib::ContentReader& reader) {
+  Body body;
+  readWhole(reader, body, web::kColourRecordSize + 1);
+  const int number = memberOf(req, res);
+  if (!number) return;
+  if (body.received != web::kColourRecordSize)
+    return refuse(res, body.received > web::kColourRecordSize ? 413 : 400,
+                  web::colourErrorText(web::ColourError::Size));
+  web::ColourUpdate colour;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(body.bytes.data());
+  const web::ColourError error = web::parseColourRecord({bytes, body.bytes.size()}, colour);
+  if (error != web::ColourError::None) return refuse(res, 400, web::colourErrorText(error));
+  // The record names the account a second time; a record meant for another
+  // member is a client fault, not an order to change someone else.
+  if (colour.account != number) return refuse(res, 400, "le numéro du corps diffère de celui du chemin");
+  bool found = false;
+  if (!saveBackground(number, colour.red, colour.green, colour.blue, found))
+    return refuse(res, 500, "erreur de la base");
+  if (!found) return refuse(res, 404, "membre inconnu");
+  logLine("member %d background %s", number, rgbText(colour.red, colour.green, colour.blue).c_str());
+  res.set_content("OK\n", kTextType);
+}
+
+void getShare(const httplib::Request& req, httplib::Response& res) {
+  if (req.get_param_value_count("F") != 1) return refuse(res, 400, "paramètre F attendu : canal 0..10");
+  const int channel = parseChannel(req.get_param_value("F"));
+  if (channel < 0) return refuse(res, 400, "paramètre F attendu : canal 0..10");
+  const int which = pictureVariant(req, "N");
+  if (!which) return refuse(res, 400, "paramètre N attendu : 1 ou 2");
+  std::string png;
+  switch (loadShare(channel, which, png)) {
+    case Found::Yes: res.set_content(png, "image/png"); noStore(res); return;
+    case Found::No: refuse(res, 404, "aucune image partagée sur ce canal"); return;
+    case Found::Error: refuse(res, 500, "erreur de la base"); return;
+  }
+}
+
+void postShare(const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+  UploadSlot slot;
+  Body body;
+  readWhole(reader, body, slot.held ? web::kUploadRecordSize + 1 : 0);
+  if (!slot.held) {
+    res.set_header("Retry-After", "5");
+    return refuse(res, 503, "trop d'envois en cours, réessayez");
+  }
+  if (body.received != web::kUploadRecordSize)
+    return refuse(res, body.received > web::kUploadRecordSize ? 413 : 400,
+                  web::uploadErrorText(web::UploadError::Size));
+  web::Upload upload;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(body.bytes.data());
+  const web::UploadError error = web::parseUploadRecord({bytes, body.bytes.size()}, upload);
+  if (error != web::UploadError::None) return refuse(res, 400, web::uploadErrorText(error));
+
+  Image picture;
+  std::string reason;
+  if (!decodePicture(upload.content, picture, reason)) return refuse(res, 415, reason);
+  const std::string png = encodePng(fitWithin(picture, kShareMaxSide, kShareMaxSide));
+  const std::string thumb = encodePng(fitWithin(picture, kShareThumbSide, kShareThumbSide));
+  if (png.empty() || thumb.empty()) return refuse(res, 500, "conversion en PNG impossible");
+  if (!saveShare(upload.channel, png, thumb, upload.name)) return refuse(res, 500, "erreur de la base");
+  logLine("channel %d shared picture %dx%d from \"%.*s\"", upload.channel, picture.width,
+          picture.height, static_cast<int>(upload.name.size()), upload.name.data());
+  res.set_content("OK\n", kTextType);
+}
+
+}  // namespace
+
+void addClientRoutes(httplib::Server& server) {
+  // The library parses any multipart/form-data body itself and refuses one
+  // without a boundary before a handler can read it, whatever the handler
+  // asks for. The two record routes take their body raw, so their type is
+  // rewritten before routing; the request object is the server's own
+  // mutable one, handed to this hook as const.
+  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+    if (req.method == "POST" && (req.path == "/echange/pc_img_share_post.php" ||
+                                 (req.path.rfind("/users/", 0) == 0 && req.path.ends_with("/params.php")))) {
+      auto& raw = const_cast<httplib::Request&>(req);
+      raw.headers.erase("Content-Type");
+      raw.headers.emplace("Content-Type", "application/octet-stream");
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.Get(R"(/users/([^/]*)/client\.xml)", getClientXml);
+  server.Get(R"(/users/([^/]*)/params\.xml)", getParamsXml);
+  server.Get(R"(/users/([^/]*)/images\.php)", getPortrait);
+  server.Post(R"(/users/([^/]*)/params\.php)", postParams);
+  server.Get("/echange/pc_img_share_get.php", getShare);
+  server.Post("/echange/pc_img_share_post.php", postShare);
+}
+
+}  // namespace webhost

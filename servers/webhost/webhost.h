@@ -1,0 +1,132 @@
+// orva-webhost: the members' profiles, pictures and the shared-picture board
+// over HTTPS, from one SQLite database in a data folder.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace webhost {
+
+// ---- Profile fields -----------------------------------------------------------
+// Each field ends up in a fixed buffer of the client (terminator included);
+// a value whose text in the XML does not fit is dropped whole there, so the
+// host refuses it when it is stored instead.
+enum Field { Prenom, Ville, Phrase, Jour, Email, Folder, kFieldCount };
+inline constexpr const char* kFieldElements[kFieldCount] = {"PRENOM", "VILLE", "PHRASE",
+                                                            "JOUR",   "EMAIL", "FOLDER"};
+inline constexpr std::size_t kFieldBytes[kFieldCount] = {64, 64, 128, 64, 128, 64};
+
+struct Profile {
+  std::string field[kFieldCount];
+  std::uint8_t red = 0, green = 0, blue = 0;
+};
+
+// The text of a value as the XML carries it: é becomes "&#xE9;", the one
+// entity the client turns back into UTF-8; every other byte as it stands.
+std::string xmlValue(std::string_view value);
+// Empty when the value can be stored in that field, else a French reason.
+std::string checkFieldValue(Field field, std::string_view value);
+std::string clientXml(const Profile& profile);
+std::string paramsXml(const Profile& profile);
+// "RRGGBB" (red first, as people write colours) or "#RRGGBB".
+bool parseRgb(std::string_view text, std::uint8_t& red, std::uint8_t& green, std::uint8_t& blue);
+std::string rgbText(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+std::string htmlEscape(std::string_view text);
+// 1..65535 written in plain decimal digits; 0 for anything else.
+int parseMemberNumber(std::string_view text);
+// 0..10 in plain decimal digits; -1 for anything else.
+int parseChannel(std::string_view text);
+
+// ---- Pictures -------------------------------------------------------------------
+struct Image {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;   // width * height * 3
+};
+// Grid portrait (images.php?N=1), drawn stretched into 66 x 83 cells.
+inline constexpr int kSmallWidth = 66, kSmallHeight = 83;
+// Talker picture (N=2), drawn unscaled at (10, 340) of the panel with a
+// one-pixel frame: it must stay clear of the phrase band at y 620 and of
+// the animation at x 350.
+inline constexpr int kLargeWidth = 200, kLargeHeight = 252;
+// Shared pictures are kept within this box; the board scales them anyway.
+inline constexpr int kShareMaxSide = 1600;
+inline constexpr int kShareThumbSide = 200;
+// Anything larger is refused before it is decoded.
+inline constexpr int kMaxDecodeSide = 12000;
+inline constexpr long kMaxDecodePixels = 40'000'000;
+
+// PNG, JPEG, GIF (first frame), BMP, TGA, PSD, PNM; transparency over black.
+bool decodePicture(std::span<const std::uint8_t> bytes, Image& out, std::string& error);
+Image coverResize(const Image& in, int width, int height);   // centre crop, then scale
+Image fitWithin(const Image& in, int maxWidth, int maxHeight);  // never enlarges
+std::string encodePng(const Image& image);
+// A head-and-shoulders silhouette on the member's colour, for members
+// without a picture.
+Image generatedPortrait(int number, std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+bool isPng(std::string_view bytes);
+
+// ---- Store ----------------------------------------------------------------------
+enum class Found { Yes, No, Error };
+
+// Opens (and creates) <dir>/webhost.db; every thread then gets its own connection.
+bool openStore(const std::string& dataDir, std::string& error);
+Found loadProfile(int number, Profile& out);
+// which: 1 small, 2 large.
+Found loadPortrait(int number, int which, std::string& png);
+// Adds (create) or replaces (not create) a member in one transaction; the
+// pictures are replaced only when given.
+enum class SaveResult { Ok, Exists, Missing, Error };
+SaveResult saveMember(int number, const Profile& profile, bool create, const std::string* small,
+                      const std::string* large);
+bool saveBackground(int number, std::uint8_t red, std::uint8_t green, std::uint8_t blue,
+                    bool& found);
+bool savePasswordHash(int number, const std::string& hash);
+Found loadPasswordHash(int number, std::string& hash);
+bool removeMember(int number, bool& found);
+struct MemberLine {
+  int number;
+  Profile profile;
+  bool hasPassword;
+};
+bool listMembers(std::vector<MemberLine>& out);
+
+bool saveShare(int channel, const std::string& png, const std::string& thumb, std::string_view name);
+// which: 1 the picture, 2 the thumbnail.
+Found loadShare(int channel, int which, std::string& png, std::string* name = nullptr);
+
+// Sessions of the member page: a random token in a cookie, a second random
+// value in every form.
+bool createSession(int number, std::string& token, std::string& formKey);
+Found loadSession(const std::string& token, int& number, std::string& formKey);
+void dropSession(const std::string& token);
+
+std::string hashPassword(std::string_view password);
+bool checkPassword(std::string_view password, const std::string& hash);
+std::string randomHex(int bytes);
+
+// ---- HTTP ----------------------------------------------------------------------
+struct Options {
+  std::string dataDir = "webhost-data";
+  std::string bind = "0.0.0.0";
+  int port = 443;
+  std::string cert, key;
+};
+const Options& options();
+
+void addClientRoutes(httplib::Server& server);
+void addPageRoutes(httplib::Server& server);
+
+// Makes both portrait sizes from any common picture format.
+bool makePortraits(std::span<const std::uint8_t> bytes, std::string& small, std::string& large,
+                   std::string& error);
+
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace webhost
