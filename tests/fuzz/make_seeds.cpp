@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "Orva-Lin/net/packets.h"
+#include "Orva-Lin/web/records.h"
+#include "servers/webhost/webhost.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {
@@ -141,6 +143,76 @@ void webTextSeeds() {
   }
 }
 
+Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+// The documents the web host serves, made by the host itself.
+void webElementSeeds() {
+  webhost::Profile p;
+  p.field[webhost::Prenom] = "Renée";
+  p.field[webhost::Ville] = "Montréal";
+  p.field[webhost::Phrase] = "Bonjour à tous !";
+  p.field[webhost::Jour] = "lundi";
+  p.field[webhost::Email] = "renee@example.org";
+  p.field[webhost::Folder] = "42";
+  p.red = 0x12;
+  p.green = 0x34;
+  p.blue = 0x56;
+  write("web_elements", "client_xml", text(webhost::clientXml(p)));
+  write("web_elements", "params_xml", text(webhost::paramsXml(p)));
+  write("web_elements", "background_0x", text("<BACKGROUND> 0x00FF80</BACKGROUND>"));
+}
+
+void webRecordSeeds() {
+  Bytes colour(web::kColourRecordSize);
+  web::buildColourRecord(colour, web::ColourUpdate{200, 100, 50, 4242});
+  write("web_records", "colour", colour);
+  // An upload: its trailer, then its content.
+  Bytes record(web::kUploadRecordSize);
+  const Bytes content = text("GIF89a small picture");
+  web::buildUploadRecord(record, content, "photo.gif", 3);
+  Bytes seed(record.begin() + web::kUploadNameOffset, record.end());
+  seed.insert(seed.end(), content.begin(), content.end());
+  write("web_records", "upload", seed);
+}
+
+void webhostRequestSeeds() {
+  Bytes run;
+  struct Value {
+    std::uint8_t field;
+    const char* text;
+  };
+  const Value values[] = {{0, "Renée"}, {1, "Montréal"}, {2, "Bonjour à tous"}, {0, "42"},
+                          {1, "10"},    {2, "#1A2B3C"},  {4, "a@b.fr"},         {3, "<PRENOM>x"}};
+  for (const Value& v : values) fuzzin::append(run, v.field, text(v.text));
+  write("webhost_request", "profile_and_path", run);
+}
+
+void webhostPictureSeeds() {
+  const webhost::Image portrait = webhost::generatedPortrait(7, 200, 100, 50);
+  const webhost::Image tiny = webhost::coverResize(portrait, 12, 15);
+  write("webhost_picture", "portrait_png", text(webhost::encodePng(tiny)));
+}
+
+// RIFF WAV streams as a speech engine returns them: a plain one, and one
+// with a LIST chunk before its data.
+void wavSeeds() {
+  auto wav = [](bool list) {
+    Bytes b = text("RIFF\0\0\0\0WAVEfmt ");
+    const std::uint8_t fmt[] = {16, 0, 0, 0, 1, 0, 1, 0, 0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0};
+    b.insert(b.end(), fmt, fmt + sizeof fmt);
+    if (list) {
+      const Bytes l = text("LIST\x04\0\0\0INFO");
+      b.insert(b.end(), l.begin(), l.end());
+    }
+    const Bytes d = text("data\x08\0\0\0");
+    b.insert(b.end(), d.begin(), d.end());
+    for (int i = 0; i < 8; ++i) b.push_back(static_cast<std::uint8_t>(i * 30));
+    return b;
+  };
+  write("wav_walk", "plain", wav(false));
+  write("wav_walk", "list_chunk", wav(true));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,5 +225,10 @@ int main(int argc, char** argv) {
   listSeeds();
   relaySeeds();
   webTextSeeds();
+  webElementSeeds();
+  webRecordSeeds();
+  webhostRequestSeeds();
+  webhostPictureSeeds();
+  wavSeeds();
   return 0;
 }

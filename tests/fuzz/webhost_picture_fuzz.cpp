@@ -1,0 +1,19 @@
+// A picture a member uploads (portrait or shared picture), decoded and
+// scaled by the web host before anything is stored.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "servers/webhost/webhost.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  webhost::Image image;
+  std::string error;
+  if (!webhost::decodePicture({data, size}, image, error)) return 0;
+  if (image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3) __builtin_trap();
+  const webhost::Image small = webhost::coverResize(image, webhost::kSmallWidth, webhost::kSmallHeight);
+  if (small.width != webhost::kSmallWidth || small.height != webhost::kSmallHeight) __builtin_trap();
+  const webhost::Image fit = webhost::fitWithin(image, 64, 64);
+  if (fit.width > 64 || fit.height > 64 || fit.width < 1 || fit.height < 1) __builtin_trap();
+  return 0;
+}
