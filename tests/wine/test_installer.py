@@ -1,7 +1,8 @@
 """The Windows installer under Wine: a silent install into a fresh prefix puts
 every file of the program folder, the Start-menu shortcuts, the uninstall
 entry and the account number in place; the programs start from the installed
-folder (the client polls the relay with the installed account number); a
+folder (the client polls the relay with the installed account number and
+starts Talvo from its own folder); a
 silent uninstall leaves no file, shortcut, uninstall entry or account behind."""
 
 import os
@@ -20,6 +21,9 @@ INSTALL = "C:\\Program Files\\Orva-Lin"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Orva-Lin"
 ACCOUNT = 4321
 TITLE = "ORVA-LIN"
+TALVO_TITLE = "Orva-Lin Synthétiseur vocal"
+COMPANION_ZONE = (31, 24)     # the speech companion's picture on the panel
+WITH_TALVO = (harness.DIST / harness.COMPANION_EXE).is_file()
 
 bed = None
 
@@ -58,6 +62,13 @@ def reg_query(key, value):
         if r.returncode == 0 and len(parts) == 3 and parts[0] == value:
             return parts[2].strip()
     return None
+
+
+def command_line(pid):
+    try:
+        return Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+    except OSError:
+        return ""
 
 
 def read_shortcut(path):
@@ -106,7 +117,7 @@ class Installer(unittest.TestCase):
             self.assertEqual((unix_path(INSTALL) / name).read_bytes(),
                              (harness.DIST / name).read_bytes(), name)
 
-        programs = ["Orva-Lin.exe"] + (["Talvo.exe"] if (harness.DIST / "Talvo.exe").is_file() else [])
+        programs = ["Orva-Lin.exe"] + (["Talvo.exe"] if WITH_TALVO else [])
         for exe in programs:
             with self.subTest(shortcut=exe):
                 target, workdir = read_shortcut(start_menu() / exe.replace(".exe", ".lnk"))
@@ -133,8 +144,22 @@ class Installer(unittest.TestCase):
         poll = relay.wait_for("voice", lambda d: d[:2] == b"R." and len(d) in voice_peer.POLL_LENGTHS,
                               timeout=60, what="a poll")[2]
         self.assertEqual(struct.unpack_from("<H", poll, 3)[0], ACCOUNT)
+        if WITH_TALVO:
+            self.companion_starts_from_installed_folder(wid)
         bed.key(wid, "Escape")
         self.assertEqual(client.wait(30), 0)
+
+    def companion_starts_from_installed_folder(self, client_wid):
+        # Talvo binds the machine-wide companion port: wait until it is free.
+        harness.UdpListener(harness.companion_port()).close()
+        bed.click(client_wid, *COMPANION_ZONE)
+        bed.key(bed.wait_window("Information", timeout=30), "Return")
+        talvo_wid = bed.wait_window(TALVO_TITLE, timeout=120)
+        running = [c for c in map(command_line, bed.leftovers()) if "talvo.exe" in c.lower()]
+        self.assertEqual(len(running), 1, running)
+        self.assertTrue(running[0].lower().startswith(f"{INSTALL}\\talvo.exe".lower()), running[0])
+        bed.key(talvo_wid, "alt+F4")
+        bed.wait_no_window(TALVO_TITLE, timeout=30)
 
     def test_3_silent_uninstall_leaves_nothing(self):
         uninstaller = unix_path(INSTALL) / "uninstall.exe"
