@@ -298,7 +298,11 @@ void signIn(const httplib::Request& req, httplib::Response& res) {
   if (locked(number))
     return signInForm(res, "Trop d'essais manqués : réessayez dans un quart d'heure.", 429);
   std::string hash;
-  if (loadPasswordHash(number, hash) != Found::Yes || hash.empty() || !checkPassword(password, hash)) {
+  const bool known = loadPasswordHash(number, hash) == Found::Yes && !hash.empty();
+  // A number without a password costs the same time as a wrong password, so
+  // the answer's delay does not tell which numbers can sign in.
+  static const std::string decoy = hashPassword("orva-decoy");
+  if (!checkPassword(password, known ? hash : decoy) || !known) {
     noteFailure(number);
     return signInForm(res, "Numéro ou mot de passe incorrect.", 401);
   }

@@ -6,10 +6,9 @@
 #include <stb_image_write.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <mutex>
+#include <semaphore>
 
 #include "servers/webhost/webhost.h"
 
@@ -18,8 +17,11 @@ namespace webhost {
 namespace {
 // Decoding a large picture takes a lot of memory; two at a time keep a burst
 // of uploads from exhausting the host.
-std::mutex decodeSlots[2];
-std::atomic<unsigned> nextSlot{0};
+std::counting_semaphore<2> decodeSlots(2);
+struct DecodeSlot {
+  DecodeSlot() { decodeSlots.acquire(); }
+  ~DecodeSlot() { decodeSlots.release(); }
+};
 }  // namespace
 
 bool isPng(std::string_view bytes) {
@@ -43,7 +45,7 @@ bool decodePicture(std::span<const std::uint8_t> bytes, Image& out, std::string&
     error = "image aux dimensions excessives";
     return false;
   }
-  std::lock_guard<std::mutex> slot(decodeSlots[nextSlot++ % 2]);
+  DecodeSlot slot;
   unsigned char* pixels = stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 4);
   if (!pixels) {
     error = "image illisible";
@@ -118,17 +120,26 @@ Image generatedPortrait(int number, std::uint8_t red, std::uint8_t green, std::u
   const double cx = out.width / 2.0, headY = out.height * 0.38, headR = out.width * 0.22;
   const double shoulderY = out.height * 0.98, shoulderRx = out.width * 0.42,
                shoulderRy = out.height * 0.36;
+  constexpr int kSamples = 4;   // per side: smooth edges without a drawing library
   for (int y = 0; y < out.height; ++y) {
+    // A soft vertical shade keeps the ground from looking flat.
+    const double shade = 0.75 + 0.25 * (1.0 - static_cast<double>(y) / out.height);
     for (int x = 0; x < out.width; ++x) {
-      const double dx = x + 0.5 - cx;
-      const double hy = y + 0.5 - headY, sy = y + 0.5 - shoulderY;
-      const bool head = dx * dx + hy * hy <= headR * headR;
-      const bool body = (dx * dx) / (shoulderRx * shoulderRx) + (sy * sy) / (shoulderRy * shoulderRy) <= 1;
-      // A soft vertical shade keeps the ground from looking flat.
-      const double shade = 0.75 + 0.25 * (1.0 - static_cast<double>(y) / out.height);
+      int inside = 0;
+      for (int sy = 0; sy < kSamples; ++sy) {
+        for (int sx = 0; sx < kSamples; ++sx) {
+          const double dx = x + (sx + 0.5) / kSamples - cx;
+          const double py = y + (sy + 0.5) / kSamples;
+          const double hy = py - headY, by = py - shoulderY;
+          if (dx * dx + hy * hy <= headR * headR ||
+              (dx * dx) / (shoulderRx * shoulderRx) + (by * by) / (shoulderRy * shoulderRy) <= 1)
+            ++inside;
+        }
+      }
+      const double cover = static_cast<double>(inside) / (kSamples * kSamples);
       std::uint8_t* p = out.rgb.data() + (static_cast<std::size_t>(y) * out.width + x) * 3;
       for (int c = 0; c < 3; ++c)
-        p[c] = (head || body) ? figure[c] : static_cast<std::uint8_t>(std::lround(ground[c] * shade));
+        p[c] = static_cast<std::uint8_t>(std::lround(figure[c] * cover + ground[c] * shade * (1 - cover)));
     }
   }
   return out;

@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "Orva-Lin/web/records.h"
 #include "servers/webhost/webhost.h"
@@ -34,8 +35,12 @@ struct Body {
   std::size_t received = 0;
 };
 
-void readWhole(const httplib::ContentReader& reader, Body& body, std::size_t limit) {
-  body.bytes.reserve(limit);
+void readWhole(const httplib::Request& req, const httplib::ContentReader& reader, Body& body,
+               std::size_t limit) {
+  // Room for what the sender announces, within the limit: a short bogus
+  // body does not cost a 10 MB buffer.
+  const std::size_t announced = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+  body.bytes.reserve(std::min(announced, limit));
   reader([&](const char* data, std::size_t length) {
     if (body.received < limit)
       body.bytes.append(data, std::min(length, limit - body.received));
@@ -53,15 +58,22 @@ struct UploadSlot {
   ~UploadSlot() { uploadsInFlight.fetch_sub(1); }
 };
 
+// The member number of the path, or -1 (answered 400) when it is not
+// 0..65535 in decimal. 0 is a number the client may ask for (the talker
+// before anyone has talked); no member has it, so it is answered 404.
 int memberOf(const httplib::Request& req, httplib::Response& res) {
-  const int number = parseMemberNumber(req.matches[1].str());
-  if (number == 0) refuse(res, 400, "numéro de membre invalide (1..65535 en décimal)");
+  const std::string text = req.matches[1].str();
+  const int number = text == "0" ? 0 : parseMemberNumber(text);
+  if (number == 0 && text != "0") {
+    refuse(res, 400, "numéro de membre invalide (0..65535 en décimal)");
+    return -1;
+  }
   return number;
 }
 
 void getClientXml(const httplib::Request& req, httplib::Response& res) {
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   Profile profile;
   switch (loadProfile(number, profile)) {
     case Found::Yes: res.set_content(clientXml(profile), kXmlType); noStore(res); return;
@@ -72,7 +84,7 @@ void getClientXml(const httplib::Request& req, httplib::Response& res) {
 
 void getParamsXml(const httplib::Request& req, httplib::Response& res) {
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   Profile profile;
   switch (loadProfile(number, profile)) {
     case Found::Yes: res.set_content(paramsXml(profile), kXmlType); noStore(res); return;
@@ -90,7 +102,7 @@ int pictureVariant(const httplib::Request& req, const char* name) {
 
 void getPortrait(const httplib::Request& req, httplib::Response& res) {
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   const int which = pictureVariant(req, "N");
   if (!which) return refuse(res, 400, "paramètre N attendu : 1 ou 2");
   std::string png;
@@ -104,9 +116,9 @@ void getPortrait(const httplib::Request& req, httplib::Response& res) {
 void postParams(const httplib::Request& req, httplib::Response& res,
                 const httplib::ContentReader& reader) {
   Body body;
-  readWhole(reader, body, web::kColourRecordSize + 1);
+  readWhole(req, reader, body, web::kColourRecordSize + 1);
   const int number = memberOf(req, res);
-  if (!number) return;
+  if (number < 0) return;
   if (body.received != web::kColourRecordSize)
     return refuse(res, body.received > web::kColourRecordSize ? 413 : 400,
                   web::colourErrorText(web::ColourError::Size));
@@ -139,10 +151,10 @@ void getShare(const httplib::Request& req, httplib::Response& res) {
   }
 }
 
-void postShare(const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+void postShare(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
   UploadSlot slot;
   Body body;
-  readWhole(reader, body, slot.held ? web::kUploadRecordSize + 1 : 0);
+  readWhole(req, reader, body, slot.held ? web::kUploadRecordSize + 1 : 0);
   if (!slot.held) {
     res.set_header("Retry-After", "5");
     return refuse(res, 503, "trop d'envois en cours, réessayez");

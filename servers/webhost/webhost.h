@@ -60,7 +60,7 @@ inline constexpr int kShareMaxSide = 1600;
 inline constexpr int kShareThumbSide = 200;
 // Anything larger is refused before it is decoded.
 inline constexpr int kMaxDecodeSide = 12000;
-inline constexpr long kMaxDecodePixels = 40'000'000;
+inline constexpr long kMaxDecodePixels = 25'000'000;   // a 24-megapixel photograph
 
 // PNG, JPEG, GIF (first frame), BMP, TGA, PSD, PNM; transparency over black.
 bool decodePicture(std::span<const std::uint8_t> bytes, Image& out, std::string& error);

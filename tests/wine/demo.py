@@ -1,4 +1,4 @@
-"""./orva demo: the local relay (when built) and Orva-Lin.exe under Wine.
+"""./orva demo: the local relay and web host (when built) and Orva-Lin.exe under Wine.
 
 On a desktop ($DISPLAY reachable) the client opens there with the desktop's
 sound and runs until it is closed or Ctrl-C is pressed. Without a display it
@@ -18,9 +18,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import demo_members  # noqa: E402
 import harness  # noqa: E402
+import webhost  # noqa: E402
 
 RELAY = harness.BUILD / "servers" / "relay" / "orva-relay"
 TITLE = "ORVA-LIN"
+DEMO_ACCOUNT = 1
 
 
 def display_reachable(display):
@@ -73,6 +75,28 @@ def start_relay(workdir, log_path):
     return relay
 
 
+def start_webhost(workdir, log_path):
+    """The web host on 127.0.0.1 with the demo members, a picture on the
+    board of channel 1 and the program folder on the installer page; or None
+    when it has not been built."""
+    try:
+        data = workdir / "webhost-data"
+        data.mkdir()
+        if (harness.DIST / "Orva-Lin.exe").is_file():
+            shutil.make_archive(str(data / "Orva-Lin"), "zip", harness.DIST.parent, harness.DIST.name)
+        log_path.parent.mkdir(parents=True, exist_ok=True)
+        host = webhost.start(data, webhost.DEMO_MEMBERS, log_path)
+    except AssertionError as e:
+        print(f"web host: {e}; the client runs without a web host")
+        return None
+    panel = harness.REPO / "docs" / "panel.png"
+    if panel.is_file():
+        host.request("/echange/pc_img_share_post.php", webhost.upload_record(panel.read_bytes(), b"panel.png", 1))
+    print(f"web host: https://{host.address}/ (pid {host.proc.pid}, log {log_path}); members "
+          f"1..{len(webhost.DEMO_MEMBERS)}, member page password demoN; the client is member {DEMO_ACCOUNT}")
+    return host
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=6,
@@ -89,7 +113,7 @@ def main():
         print(f"display {display} not reachable: using a private virtual display")
 
     workdir = Path(tempfile.mkdtemp(prefix="orva-demo-"))
-    relay = members = None
+    relay = members = host = None
     host_sound = desktop and sound_server_running()
     if desktop and not host_sound:
         print("sound: no sound server answers; using a private null sink")
@@ -98,17 +122,23 @@ def main():
     try:
         with bed:
             relay = start_relay(workdir, harness.REPO / "out" / "demo-relay.log")
+            host = start_webhost(workdir, harness.REPO / "out" / "demo-webhost.log")
             members = start_members(relay)
+            client_env = {"ORVALIN_ACCOUNT": str(DEMO_ACCOUNT)}
+            if host:
+                client_env["ORVALIN_WEBHOST"] = host.address
             if desktop:
                 bed.set_managed(True)      # the desktop's window manager takes it
             folder = bed.program_folder()
-            client = bed.start_client(folder)
+            client = bed.start_client(folder, extra_env=client_env)
             print(f"client: started under Wine on {bed.display}")
             wid = bed.wait_window(TITLE, timeout=120)
             if members:
                 bed.key(wid, str(members.channel))     # where the members talk
                 print(f"client: on channel {members.channel}; keys 0-9 change channel, "
                       "hold space to talk")
+            print(f"logs: {harness.REPO / 'out'}/demo-relay.log and demo-webhost.log; "
+                  "Ctrl-C ends the client, the members, the web host and the relay")
             if desktop:
                 print("client: running; close its window (Escape or the cross) or press Ctrl-C")
                 while client.alive():
@@ -133,6 +163,8 @@ def main():
         if members:
             members.stop()
         harness.stop_child(relay)
+        if host:
+            host.stop()
         shutil.rmtree(workdir, ignore_errors=True)
     return 0
 

@@ -33,16 +33,17 @@ FLOOR_HOLD_SECONDS = C("kFloorHoldMs") / 1000
 POLL_SECONDS = 0.03          # a client's slowest poll period
 DEMO_CHANNEL = 1
 
-# (account, espeak-ng voice, what they say). The accounts are those of the
-# web host's demo members, so the client shows their card when they talk.
+# (account, espeak-ng voice, what they say). The accounts are two of the web
+# host's demo members (tests/wine/webhost.py: Léa of Besançon, Mathéo of
+# Nîmes), so the client shows their card when they talk.
 MEMBERS = (
-    (2, "fr+f3", ("Bonjour à tous, ici Claire depuis Lyon.",
+    (2, "fr+f3", ("Bonjour à tous, ici Léa, de Besançon.",
                   "Il fait beau aujourd'hui, on se retrouve au café ?",
                   "Je vous entends très bien, merci.",
                   "Qui vient à la sortie de dimanche ?")),
-    (3, "fr+m3", ("Salut Claire, c'est Marc, de Nantes.",
-                  "Oui, je serai au café vers quinze heures.",
-                  "Ma radio marche enfin, quel plaisir !",
+    (3, "fr+m3", ("Salut Léa, c'est Mathéo, depuis Nîmes.",
+                  "Oui, je serai au café de la gare vers dix-huit heures.",
+                  "Il fait beau dans le Gard aussi !",
                   "À tout à l'heure, bonne journée à vous.")),
 )
 

@@ -1,0 +1,143 @@
+#!/usr/bin/python3
+"""The member page in headless Chromium: a member signs in with the password
+the operator set, edits the profile and the portrait with the plain HTML
+form, and the client's client.xml and images.php show the change.
+
+    pages_test.py WEBHOST_BIN TLS_DIR [SCREENSHOT]
+
+Run with Debian's python3 (its selenium and chromium-driver packages).
+"""
+import base64
+import hashlib
+import os
+import shutil
+import signal
+import ssl
+import subprocess
+import sys
+import tempfile
+import urllib.request
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+
+BIN, TLS = sys.argv[1], sys.argv[2]
+SHOT = sys.argv[3] if len(sys.argv) > 3 else None
+CA = os.path.join(TLS, "ca.pem")
+
+
+def check(condition, what):
+    if not condition:
+        raise SystemExit("FAIL: " + what)
+    print("ok:", what)
+
+
+def element(body, name):
+    """The client's tag search, then its one entity."""
+    text = body.decode()
+    start = text.index("<%s>" % name) + len(name) + 2
+    return text[start:text.index("</%s>" % name, start)].replace("&#xE9;", "é")
+
+
+def spki_hash(cert):
+    """Chromium trusts the host's key alone, pinned by hash: the test browser
+    needs no certificate store of its own."""
+    der = subprocess.run(["openssl", "x509", "-in", cert, "-noout", "-pubkey"], check=True,
+                         capture_output=True).stdout
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "der"], input=der, check=True,
+                         capture_output=True).stdout
+    return base64.b64encode(hashlib.sha256(der).digest()).decode()
+
+
+def main():
+    data = tempfile.mkdtemp(prefix="webhost-pages-")
+    host = None
+    browser = None
+    try:
+        face = os.path.join(data, "face.ppm")
+        with open(face, "wb") as f:   # a 120 x 160 gradient, in a format the host must convert
+            f.write(b"P6 120 160 255\n" + bytes(
+                v for y in range(160) for x in range(120) for v in (2 * x, y, 200 - y)))
+        subprocess.run([BIN, "--data", data, "member", "add", "7", "--prenom", "Zoé", "--ville",
+                        "Besançon", "--phrase", "Bonjour", "--password", "motdepasse-7"], check=True)
+        host = subprocess.Popen([BIN, "--data", data, "--bind", "127.0.0.1", "--port", "0",
+                                 "--cert", os.path.join(TLS, "localhost.pem"),
+                                 "--key", os.path.join(TLS, "localhost.key")],
+                                stdout=subprocess.PIPE, text=True)
+        port = int(host.stdout.readline().rsplit(":", 1)[1])
+        base = "https://localhost:%d" % port
+        tls = ssl.create_default_context(cafile=CA)
+
+        def fetch(path):
+            with urllib.request.urlopen(base + path, context=tls) as r:
+                return r.read()
+
+        old_portrait = fetch("/users/7/images.php?N=2")
+
+        options = webdriver.ChromeOptions()
+        for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=900,1300",
+                    "--user-data-dir=" + os.path.join(data, "chromium"),
+                    "--ignore-certificate-errors-spki-list=" + spki_hash(os.path.join(TLS, "localhost.pem"))):
+            options.add_argument(arg)
+        options.binary_location = "/usr/bin/chromium"
+        browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        browser.set_page_load_timeout(30)
+
+        browser.get(base + "/membre")
+        check("Espace membre" in browser.title, "the sign-in page opens over HTTPS")
+        browser.find_element(By.ID, "numero").send_keys("7")
+        browser.find_element(By.ID, "motdepasse").send_keys("pas le bon")
+        browser.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+        check("incorrect" in browser.find_element(By.CLASS_NAME, "erreur").text,
+              "a wrong password is refused")
+
+        browser.find_element(By.ID, "numero").send_keys("7")
+        browser.find_element(By.ID, "motdepasse").send_keys("motdepasse-7")
+        browser.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+        check(browser.current_url.endswith("/membre/profil"), "the right password opens the profile")
+        check(browser.find_element(By.ID, "ville").get_attribute("value") == "Besançon",
+              "the form shows the stored town")
+
+        for field, value in (("ville", "Saint-Étienne"), ("phrase", "Un café et ça repart !")):
+            browser.find_element(By.ID, field).clear()
+            browser.find_element(By.ID, field).send_keys(value)
+        browser.find_element(By.ID, "photo").send_keys(face)
+        browser.find_element(By.XPATH, "//button[text()='Enregistrer']").click()
+        check("Profil enregistré" in browser.find_element(By.CLASS_NAME, "ok").text,
+              "the edited profile is saved")
+
+        xml = fetch("/users/7/client.xml")
+        check(element(xml, "VILLE") == "Saint-Étienne", "client.xml carries the new town")
+        check(element(xml, "PHRASE") == "Un café et ça repart !", "client.xml carries the new phrase")
+        check(b"&#xE9;" in xml, "é is written as the entity the client decodes")
+        portrait = fetch("/users/7/images.php?N=2")
+        check(portrait[:8] == b"\x89PNG\r\n\x1a\n" and portrait != old_portrait,
+              "the portrait was replaced by a PNG made from the uploaded picture")
+
+        browser.find_element(By.ID, "phrase").clear()
+        browser.find_element(By.ID, "phrase").send_keys("x" * 130)
+        browser.find_element(By.XPATH, "//button[text()='Enregistrer']").click()
+        check("trop long" in browser.find_element(By.CLASS_NAME, "erreur").text,
+              "a phrase the client could not hold is refused")
+        check(element(fetch("/users/7/client.xml"), "PHRASE") == "Un café et ça repart !",
+              "the refused edit left the stored phrase")
+
+        browser.get(base + "/membre/profil")
+        if SHOT:
+            browser.save_screenshot(SHOT)
+            print("screenshot:", SHOT)
+        browser.find_element(By.XPATH, "//button[text()='Se déconnecter']").click()
+        browser.get(base + "/membre/profil")
+        check(browser.current_url.endswith("/membre"), "after signing out the profile asks to sign in")
+    finally:
+        if browser:
+            browser.quit()
+        if host:
+            host.send_signal(signal.SIGTERM)
+            host.wait(10)
+        shutil.rmtree(data, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
