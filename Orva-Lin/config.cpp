@@ -59,6 +59,26 @@ std::optional<std::uint16_t> parseAccount(std::string_view text) {
   return static_cast<std::uint16_t>(*v);
 }
 
+Settings readSettings(const char* (*lookup)(const char* name)) {
+  Settings s;
+  s.relayAddress = parseIpv4(kDefaultRelay).value_or(0x7F000001);
+  s.webHost = parseWebHost(kDefaultWebHost).value_or(WebHost{});
+  auto reject = [&s](const char* name) { s.rejected[s.rejectedCount++] = name; };
+  if (const char* v = lookup(kRelayVar)) {
+    if (auto a = parseIpv4(v)) s.relayAddress = *a;
+    else reject(kRelayVar);
+  }
+  if (const char* v = lookup(kWebHostVar)) {
+    if (auto h = parseWebHost(v)) s.webHost = *h;
+    else reject(kWebHostVar);
+  }
+  if (const char* v = lookup(kAccountVar)) {
+    if (auto n = parseAccount(v)) s.accountNumber = *n;
+    else reject(kAccountVar);
+  }
+  return s;
+}
+
 void makeClientIdentifier(std::span<const std::uint8_t> machine, std::span<char, 17> out) {
   std::uint64_t h = 0xcbf29ce484222325ull;
   for (std::uint8_t b : machine) {

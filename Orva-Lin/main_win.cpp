@@ -54,20 +54,14 @@ void startTimer(TimerSlot slot) {
 }
 
 void readConfiguration() {
-  if (const char* v = std::getenv(config::kRelayVar)) {
-    if (auto a = config::parseIpv4(v)) relayAddress = *a;
-    else std::fprintf(stderr, "%s: not an IPv4 address, using %s\n", config::kRelayVar, config::kDefaultRelay);
+  const config::Settings settings =
+      config::readSettings([](const char* name) -> const char* { return std::getenv(name); });
+  for (int i = 0; i < settings.rejectedCount; ++i) {
+    std::fprintf(stderr, "%s: not a valid value, using the default\n", settings.rejected[i]);
   }
-  webHost = *config::parseWebHost(config::kDefaultWebHost);
-  if (const char* v = std::getenv(config::kWebHostVar)) {
-    if (auto h = config::parseWebHost(v)) webHost = *h;
-    else std::fprintf(stderr, "%s: not a host[:port], using %s\n", config::kWebHostVar, config::kDefaultWebHost);
-  }
-  accountNumber.store(config::kDefaultAccount);
-  if (const char* v = std::getenv(config::kAccountVar)) {
-    if (auto n = config::parseAccount(v)) accountNumber.store(*n);
-    else std::fprintf(stderr, "%s: not a number 0..65535\n", config::kAccountVar);
-  }
+  relayAddress = settings.relayAddress;
+  webHost = settings.webHost;
+  accountNumber.store(settings.accountNumber);
   // The identifier follows the machine: its name and the system volume's
   // serial number, so it is stable across runs and nothing is stored.
   std::uint8_t machine[MAX_COMPUTERNAME_LENGTH + 1 + sizeof(DWORD)] = {};

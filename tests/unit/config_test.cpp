@@ -55,3 +55,38 @@ TEST(Config, ClientIdentifierIsSixteenStableHexCharacters) {
   EXPECT_STRNE(first, other);
   for (char c : std::string_view(first, 16)) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << c;
 }
+
+TEST(Config, EnvironmentOverridesTheCompiledInDefaults) {
+  struct Case {
+    const char* relay;
+    const char* webHost;
+    const char* account;
+    std::uint32_t wantRelay;
+    const char* wantHost;
+    std::uint16_t wantPort;
+    std::uint16_t wantAccount;
+    int rejected;
+  };
+  const std::uint32_t defaultRelay = *config::parseIpv4(config::kDefaultRelay);
+  const config::WebHost defaultHost = *config::parseWebHost(config::kDefaultWebHost);
+  const Case cases[] = {
+      {nullptr, nullptr, nullptr, defaultRelay, defaultHost.name, defaultHost.port, 1, 0},
+      {"10.0.0.9", "voix.example:8443", "4242", 0x0A000009, "voix.example", 8443, 4242, 0},
+      {"10.0.0", "bad host", "x", defaultRelay, defaultHost.name, defaultHost.port, 1, 3},
+  };
+  for (const Case& c : cases) {
+    static const Case* current;
+    current = &c;
+    const config::Settings s = config::readSettings([](const char* name) -> const char* {
+      if (std::strcmp(name, config::kRelayVar) == 0) return current->relay;
+      if (std::strcmp(name, config::kWebHostVar) == 0) return current->webHost;
+      if (std::strcmp(name, config::kAccountVar) == 0) return current->account;
+      return nullptr;
+    });
+    EXPECT_EQ(s.relayAddress, c.wantRelay);
+    EXPECT_STREQ(s.webHost.name, c.wantHost);
+    EXPECT_EQ(s.webHost.port, c.wantPort);
+    EXPECT_EQ(s.accountNumber, c.wantAccount);
+    EXPECT_EQ(s.rejectedCount, c.rejected);
+  }
+}

@@ -16,6 +16,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import demo_members  # noqa: E402
 import harness  # noqa: E402
 import webhost  # noqa: E402
 
@@ -33,6 +34,28 @@ def display_reachable(display):
     except (OSError, subprocess.TimeoutExpired):
         return False
     return r.returncode == 0
+
+
+def sound_server_running():
+    """The desktop's PulseAudio (or PipeWire's) answers; without one the demo
+    starts its own null sink, since the client ends at once without an output."""
+    try:
+        return subprocess.run(["pactl", "info"], capture_output=True, timeout=10).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+def start_members(relay):
+    """The two speaking demo members on channel 1, or None without a relay."""
+    if relay is None:
+        return None
+    try:
+        members = demo_members.DemoMembers("127.0.0.1", channel=demo_members.DEMO_CHANNEL).start()
+    except (RuntimeError, OSError, subprocess.SubprocessError) as e:
+        print(f"demo members: not started ({e})")
+        return None
+    print(f"demo members: talking in turn on channel {members.channel} ({members.describe()})")
+    return members
 
 
 def start_relay(workdir, log_path):
@@ -90,14 +113,17 @@ def main():
         print(f"display {display} not reachable: using a private virtual display")
 
     workdir = Path(tempfile.mkdtemp(prefix="orva-demo-"))
-    relay = None
-    host = None
-    bed = harness.Bed("demo", audio="host" if desktop else True,
+    relay = members = host = None
+    host_sound = desktop and sound_server_running()
+    if desktop and not host_sound:
+        print("sound: no sound server answers; using a private null sink")
+    bed = harness.Bed("demo", audio="host" if host_sound else True,
                       display=display if desktop else None)
     try:
         with bed:
             relay = start_relay(workdir, harness.REPO / "out" / "demo-relay.log")
             host = start_webhost(workdir, harness.REPO / "out" / "demo-webhost.log")
+            members = start_members(relay)
             client_env = {"ORVALIN_ACCOUNT": str(DEMO_ACCOUNT)}
             if host:
                 client_env["ORVALIN_WEBHOST"] = host.address
@@ -107,6 +133,12 @@ def main():
             client = bed.start_client(folder, extra_env=client_env)
             print(f"client: started under Wine on {bed.display}")
             wid = bed.wait_window(TITLE, timeout=120)
+            if members:
+                bed.key(wid, str(members.channel))     # where the members talk
+                print(f"client: on channel {members.channel}; keys 0-9 change channel, "
+                      "hold space to talk")
+            print(f"logs: {harness.REPO / 'out'}/demo-relay.log and demo-webhost.log; "
+                  "Ctrl-C ends the client, the members, the web host and the relay")
             if desktop:
                 print("client: running; close its window (Escape or the cross) or press Ctrl-C")
                 while client.alive():
@@ -114,6 +146,10 @@ def main():
                 print(f"client: ended with code {client.popen.returncode}")
             else:
                 time.sleep(harness.scaled(args.seconds))
+                if members:     # a screenshot while someone talks shows the card and meters
+                    harness.poll(lambda: members.speaking is not None, 30, interval=0.1,
+                                 what="a demo member to talk")
+                    time.sleep(1.0)
                 shot = Path(args.screenshot).resolve()
                 bed.screenshot(shot)
                 x, y, w, h = bed.geometry(wid)
@@ -124,6 +160,8 @@ def main():
         print(f"demo failed: {e}", file=sys.stderr)
         return 1
     finally:
+        if members:
+            members.stop()
         harness.stop_child(relay)
         if host:
             host.stop()

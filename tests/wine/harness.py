@@ -42,7 +42,7 @@ from observe import (RECORD_CHANNELS, RECORD_RATE, TIMEOUT_SCALE, DelayProxy, Im
                      rms, scaled, send_udp, solid_png, tone_bursts, udp_datagram_cost,
                      udp_local_addresses, udp_ports_of, udp_receive_queues, write_wav,
                      zero_crossing_frequency)
-from wineprefix import (BUILD, CHIME_HZ, REPO, SPEECH_ENGINE, TEMPLATE, Win32Window,  # noqa: E402,F401
+from wineprefix import (BUILD, CA_PEM, CHIME_HZ, REPO, SPEECH_ENGINE, TEMPLATE, TLS, Win32Window,  # noqa: E402,F401
                         copy_prefix, ensure_prefix_template, ensure_tools, parse_wininfo,
                         prefix_env, speech_engine_pattern)
 

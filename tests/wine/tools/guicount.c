@@ -1,7 +1,10 @@
-/* guicount: how many GDI objects a process holds.
+/* guicount: how many GDI objects (and handles, threads, private bytes) a
+ * process holds.
  *   guicount PID | -t TITLE | -self N
  * prints one line
  *   pid=<pid> gdi=<GetGuiResources or -1> table=<live entries or -1>
+ *   handles=<GetProcessHandleCount or -1> threads=<Toolhelp count or -1>
+ *   private=<PrivateUsage bytes or -1>
  * GetGuiResources is a stub under Wine (it fails with error 120), so the
  * count is also read from the process's GDI handle table, which Wine keeps,
  * as Windows does, at PEB->GdiSharedHandleTable: 65536 entries of 24 bytes
@@ -11,6 +14,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <winternl.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -52,6 +57,20 @@ static long gui_count(HANDLE process)
     return (n == 0 && GetLastError() != 0) ? -1 : (long)n;
 }
 
+static long thread_count(DWORD pid)
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 e;
+    long n = 0;
+    if (snap == INVALID_HANDLE_VALUE)
+        return -1;
+    e.dwSize = sizeof e;
+    for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
+        if (e.th32OwnerProcessID == pid) ++n;
+    CloseHandle(snap);
+    return n;
+}
+
 int wmain(int argc, wchar_t **argv)
 {
     DWORD pid = 0;
@@ -79,7 +98,14 @@ int wmain(int argc, wchar_t **argv)
     }
     long gdi = gui_count(p);
     long live = table_count(p);
-    printf("pid=%lu gdi=%ld table=%ld\n", pid, gdi, live);
+    DWORD handles = 0;
+    long handleCount = GetProcessHandleCount(p, &handles) ? (long)handles : -1;
+    PROCESS_MEMORY_COUNTERS_EX mem;
+    long long privateBytes = -1;
+    if (GetProcessMemoryInfo(p, (PROCESS_MEMORY_COUNTERS *)&mem, sizeof mem))
+        privateBytes = (long long)mem.PrivateUsage;
+    printf("pid=%lu gdi=%ld table=%ld handles=%ld threads=%ld private=%lld\n", pid, gdi, live,
+           handleCount, thread_count(pid), privateBytes);
     CloseHandle(p);
     return (gdi < 0 && live < 0) ? 2 : 0;
 }
