@@ -21,6 +21,8 @@ import urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import WebDriverWait
 
 BIN, TLS = sys.argv[1], sys.argv[2]
 SHOT = sys.argv[3] if len(sys.argv) > 3 else None
@@ -84,17 +86,24 @@ def main():
         browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         browser.set_page_load_timeout(30)
 
+        def submit(by, what):
+            """Clicks a form's button and waits for the answer page: reading
+            right after the click can still see the page that sent it."""
+            old = browser.find_element(By.TAG_NAME, "html")
+            browser.find_element(by, what).click()
+            WebDriverWait(browser, 30).until(expected_conditions.staleness_of(old))
+
         browser.get(base + "/membre")
         check("Espace membre" in browser.title, "the sign-in page opens over HTTPS")
         browser.find_element(By.ID, "numero").send_keys("7")
         browser.find_element(By.ID, "motdepasse").send_keys("pas le bon")
-        browser.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+        submit(By.CSS_SELECTOR, "button[type=submit]")
         check("incorrect" in browser.find_element(By.CLASS_NAME, "erreur").text,
               "a wrong password is refused")
 
         browser.find_element(By.ID, "numero").send_keys("7")
         browser.find_element(By.ID, "motdepasse").send_keys("motdepasse-7")
-        browser.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+        submit(By.CSS_SELECTOR, "button[type=submit]")
         check(browser.current_url.endswith("/membre/profil"), "the right password opens the profile")
         check(browser.find_element(By.ID, "ville").get_attribute("value") == "Besançon",
               "the form shows the stored town")
@@ -103,7 +112,7 @@ def main():
             browser.find_element(By.ID, field).clear()
             browser.find_element(By.ID, field).send_keys(value)
         browser.find_element(By.ID, "photo").send_keys(face)
-        browser.find_element(By.XPATH, "//button[text()='Enregistrer']").click()
+        submit(By.XPATH, "//button[text()='Enregistrer']")
         check("Profil enregistré" in browser.find_element(By.CLASS_NAME, "ok").text,
               "the edited profile is saved")
 
@@ -117,7 +126,7 @@ def main():
 
         browser.find_element(By.ID, "phrase").clear()
         browser.find_element(By.ID, "phrase").send_keys("x" * 130)
-        browser.find_element(By.XPATH, "//button[text()='Enregistrer']").click()
+        submit(By.XPATH, "//button[text()='Enregistrer']")
         check("trop long" in browser.find_element(By.CLASS_NAME, "erreur").text,
               "a phrase the client could not hold is refused")
         check(element(fetch("/users/7/client.xml"), "PHRASE") == "Un café et ça repart !",
@@ -127,7 +136,7 @@ def main():
         if SHOT:
             browser.save_screenshot(SHOT)
             print("screenshot:", SHOT)
-        browser.find_element(By.XPATH, "//button[text()='Se déconnecter']").click()
+        submit(By.XPATH, "//button[text()='Se déconnecter']")
         browser.get(base + "/membre/profil")
         check(browser.current_url.endswith("/membre"), "after signing out the profile asks to sign in")
     finally:
