@@ -258,6 +258,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     DispatchMessageW(&msg);
   }
 
+  // A window closed right after start-up can find the chime still playing.
+  // Stopping it returns once the system has closed the chime's stream: a
+  // process that ends with a stream open can crash in the sound driver as it
+  // goes (seen under Wine as exit code -11).
+  PlaySoundW(nullptr, nullptr, 0);
   fonts.reset();
   for (TimerSlot slot : {NetworkPanel, ServerPanel, KnobPanel, ChannelPanel, AccountRefresh, StatusLine, TimeLeft})
     KillTimer(nullptr, timers[slot].id);
@@ -268,5 +273,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // open can take the sound driver down with it (seen under Wine as a crash
   // at exit). It needs at most a playback cycle and the drain of two buffers.
   for (int waited = 0; captureState.load() != kCaptureEnded && waited < kAudioCloseWaitMs; waited += 10) Sleep(10);
-  return static_cast<int>(msg.wParam);
+  // The network workers are still running. Returning would run the
+  // runtime's exit, which destroys statics (the playback wake-up event, the
+  // panel pictures, the COM apartment) while they may still use them;
+  // ExitProcess stops every other thread before anything is torn down.
+  std::fflush(nullptr);
+  ExitProcess(static_cast<UINT>(msg.wParam));
 }

@@ -207,7 +207,9 @@ class ClientShell(unittest.TestCase):
         start = bed.recorder.wait_sound(since, timeout=30)
         rate = harness.RECORD_RATE
         tone = bed.recorder.samples(start + rate // 50, start + rate // 4)
-        self.assertAlmostEqual(harness.zero_crossing_frequency(tone, rate), harness.CHIME_HZ,
+        # The spectral peak, not zero crossings: under load a glitch in the
+        # recording threw the crossing count off (824 Hz for this chime).
+        self.assertAlmostEqual(harness.dft_peak(tone, rate, 200, 2000, 5), harness.CHIME_HZ,
                                delta=harness.CHIME_HZ * 0.03)
 
     def test_companion_link_is_bound_to_loopback_and_ignores_other_senders(self):
