@@ -161,18 +161,11 @@ void toggleGroupList() {
   }
   groupListOpen = true;
   groupListReady = false;
-  startPictureWorker();
-  RECT main{};
-  GetWindowRect(mainWindow, &main);
-  groupWindow = registerClass() ? CreateWindowExW(0, kClassName, kTitle, WS_VISIBLE | WS_SYSMENU, main.left + 100,
-                                                  main.top + 135, 10, 10, mainWindow, nullptr, appInstance, nullptr)
-                                : nullptr;
+  groupWindow = registerClass() ? openMemberPictureWindow(kClassName, kTitle, 100, false, 135) : nullptr;
   if (!groupWindow) {
     groupListOpen = false;   // nothing is open: the next click tries again
     return;
   }
-  ShowWindow(groupWindow, SW_SHOWNORMAL);
-  watchMemberPictures(groupWindow);
   unfoldFrame = 0;
   growFrame = -1;
   unfoldTick(groupWindow);

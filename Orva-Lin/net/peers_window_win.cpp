@@ -151,18 +151,11 @@ void togglePeersWindow() {
   peersReady = false;
   peersDrawnCount = -1;
   drawnChannel = -1;
-  startPictureWorker();
-  RECT main{};
-  GetWindowRect(mainWindow, &main);
-  peersWindow = registerClass() ? CreateWindowExW(0, kClassName, kTitle, WS_VISIBLE | WS_SYSMENU, main.right - 50,
-                                                  main.top + 200, 10, 10, mainWindow, nullptr, appInstance, nullptr)
-                                : nullptr;
+  peersWindow = registerClass() ? openMemberPictureWindow(kClassName, kTitle, -50, true, 200) : nullptr;
   if (!peersWindow) {
     peersOpen = false;   // nothing is open: the next click tries again
     return;
   }
-  ShowWindow(peersWindow, SW_SHOWNORMAL);
-  watchMemberPictures(peersWindow);
   unfoldFrame = 0;
   growFrame = -1;
   unfoldTick(peersWindow);

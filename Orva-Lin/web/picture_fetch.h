@@ -21,6 +21,12 @@ inline constexpr UINT kSharePictureArrived = WM_APP + 41;
 // could not be started; callers then draw blank cells.
 bool startPictureWorker();
 
+// Opens a member-picture window (its class already registered) at the
+// main window's offset (dx from its left or, when fromRight, from its right;
+// dy from its top), starts the worker and watches pictures for it. None when
+// the window could not be made.
+HWND openMemberPictureWindow(const wchar_t* className, const wchar_t* title, int dx, bool fromRight, int dy);
+
 // A window that wants kMemberPictureArrived (at most a few at once).
 void watchMemberPictures(HWND window);
 void unwatchMemberPictures(HWND window);

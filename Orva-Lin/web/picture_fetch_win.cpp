@@ -6,6 +6,8 @@
 #include <span>
 
 #include "Orva-Lin/draw_helpers.h"
+#include "Orva-Lin/main_window.h"
+#include "Orva-Lin/panel.h"
 #include "Orva-Lin/web/http.h"
 #include "Orva-Lin/web/image_decode.h"
 #include "Orva-Lin/web/picture_book.h"
@@ -158,6 +160,18 @@ bool startPictureWorker() {
   if (!thread) return false;
   workerStarted.store(true);
   return true;
+}
+
+HWND openMemberPictureWindow(const wchar_t* className, const wchar_t* title, int dx, bool fromRight, int dy) {
+  startPictureWorker();
+  RECT main{};
+  GetWindowRect(mainWindow, &main);
+  const HWND w = CreateWindowExW(0, className, title, WS_VISIBLE | WS_SYSMENU, (fromRight ? main.right : main.left) + dx,
+                                 main.top + dy, 10, 10, mainWindow, nullptr, appInstance, nullptr);
+  if (!w) return nullptr;
+  ShowWindow(w, SW_SHOWNORMAL);
+  watchMemberPictures(w);
+  return w;
 }
 
 void watchMemberPictures(HWND window) {
