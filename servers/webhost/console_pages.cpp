@@ -24,13 +24,13 @@ constexpr const char* kConsoleStyle = R"(<style>
 main{max-width:1180px}
 .onglets a{margin-right:16px;font-weight:bold}
 .canaux{display:flex;flex-wrap:wrap;gap:10px}
-.canal{background:#1b2230;padding:6px 10px;width:270px;min-height:60px}
+.canal{background:#1b2230;padding:6px 10px;width:250px;min-height:60px}
 .canal h3{margin:2px 0 6px;font-size:15px;color:#ff0}
 .canal ul{list-style:none;padding:0;margin:0}
 .canal li{display:flex;align-items:center;gap:6px;margin:3px 0}
 .canal li.parle{background:#2a5d2a}
 .canal li form{margin:0 0 0 auto}.canal li button,.canal form button{margin:0;padding:2px 6px;font-size:12px}
-.parle b{color:#8f8}
+.parle b{color:#8f8;white-space:nowrap}
 .compteurs{columns:4;font-size:12px}
 .activite{display:flex;flex-wrap:wrap;gap:10px}.carte{background:#1b2230;padding:6px;font-size:12px}
 form.ligne{display:inline}
@@ -77,8 +77,8 @@ void consolePage(httplib::Response& res, const Operator& op, std::string_view ti
   std::string html = std::string(kConsoleStyle) +
                      "<p class=\"onglets\"><a href=\"/console\">En direct</a><a href=\"/console/membres\">Membres</a>"
                      "<a href=\"/console/journal\">Journal</a> <small>opérateur " + htmlEscape(op.name) +
-                     "</small> <form class=\"ligne\" method=\"post\" action=\"/console/deconnexion\">" +
-                     hidden("jeton", op.formKey) + "<button type=\"submit\">Se déconnecter</button></form></p>";
+                     "</small></p><form method=\"post\" action=\"/console/deconnexion\">" +
+                     hidden("jeton", op.formKey) + "<button type=\"submit\">Se déconnecter</button></form>";
   html += body;
   sendPage(res, std::string("Console — ") + std::string(title), html, status);
 }
@@ -112,7 +112,8 @@ std::string liveHtml(const Operator& op) {
   const bool reached = readRelay(view, error);
   std::string html;
   if (reached) {
-    html += "<p id=\"relais\">Relais : " + std::to_string(view.members) + " membres connectés · charge " +
+    html += "<p id=\"relais\">Relais : " + std::to_string(view.members) +
+            (view.members > 1 ? " membres connectés" : " membre connecté") + " · charge " +
             std::to_string(view.load) + " datagrammes/s sur " + std::to_string(view.capacity) + " · allure " +
             std::to_string(view.pace) + "/4 · version minimale : " +
             htmlEscape(view.minVersion == "none" ? "aucune" : view.minVersion) + "</p>";
@@ -147,9 +148,9 @@ std::string liveHtml(const Operator& op) {
     }
     html += "</ul>";
     if (shareExists(ch) == Found::Yes)
-      html += "<p><a href=\"/echange/canal.php?F=" + std::to_string(ch) + "\"><img src=\"/echange/pc_img_share_get.php?F=" +
+      html += "<div class=\"partage\"><a href=\"/echange/canal.php?F=" + std::to_string(ch) + "\"><img src=\"/echange/pc_img_share_get.php?F=" +
               std::to_string(ch) + "&amp;N=2\" height=\"40\" alt=\"image partagée\"></a> " +
-              actionButton(op, "retirer-image", "Retirer l'image partagée", "canal", std::to_string(ch)) + "</p>";
+              actionButton(op, "retirer-image", "Retirer l'image partagée", "canal", std::to_string(ch)) + "</div>";
     html += "</section>";
   }
   html += "</div>";
@@ -316,11 +317,12 @@ void memberForm(httplib::Response& res, const Operator& op, int number, const Pr
   if (number) {
     bool locked = false;
     colourLocked(number, locked);
-    body += "<h2>Couleur</h2><p id=\"verrou\">" +
+    // A form inside <p> would close it: the buttons sit in <div>s.
+    body += "<h2>Couleur</h2><div id=\"verrou\">" +
             std::string(locked ? "Couleur verrouillée : le programme ne peut plus la changer. "
                                : "Couleur libre : le programme peut la changer. ") +
             actionButton(op, locked ? "deverrouiller" : "verrouiller", locked ? "Déverrouiller…" : "Verrouiller…", "numero", n) +
-            "</p>";
+            "</div>";
     std::vector<ColourEntry> history;
     colourHistory(number, history);
     if (history.empty()) body += "<p>Aucune couleur antérieure.</p>";
@@ -333,7 +335,7 @@ void memberForm(httplib::Response& res, const Operator& op, int number, const Pr
               hidden("couleur", std::to_string(e.id)) + "<button type=\"submit\">Rétablir…</button></form></td></tr>";
     }
     if (!history.empty()) body += "</table>";
-    body += "<h2>Supprimer</h2><p>" + actionButton(op, "supprimer", "Supprimer ce membre…", "numero", n) + "</p>";
+    body += "<h2>Supprimer</h2><div>" + actionButton(op, "supprimer", "Supprimer ce membre…", "numero", n) + "</div>";
   }
   consolePage(res, op, number ? "Membre " + n : "Nouveau membre", body, status);
 }
