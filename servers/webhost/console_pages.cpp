@@ -27,7 +27,7 @@ main{max-width:1180px}
 .canal{background:#1b2230;padding:6px 10px;width:250px;min-height:60px}
 .canal h3{margin:2px 0 6px;font-size:15px;color:#ff0}
 .canal ul{list-style:none;padding:0;margin:0}
-.canal li{display:flex;align-items:center;gap:6px;margin:3px 0}
+.canal li{display:flex;flex-wrap:wrap;align-items:center;gap:6px;margin:3px 0}
 .canal li.parle{background:#2a5d2a}
 .canal li form{margin:0 0 0 auto}.canal li button,.canal form button{margin:0;padding:2px 6px;font-size:12px}
 .parle b{color:#8f8;white-space:nowrap}
