@@ -1,6 +1,5 @@
 // The console's links to the outside: the relay's control socket, the
 // operator accounts on the command line, and the sign-in limiter.
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <termios.h>
@@ -22,17 +21,6 @@ namespace {
 
 constexpr int kRelayTimeoutMs = 2000;
 constexpr std::size_t kRelayReplyMax = 1 << 20;
-
-// Waits for fd to be ready until the deadline; false on time-out or error.
-bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  if (left.count() <= 0) return false;
-  pollfd p{fd, events, 0};
-  int rc;
-  do rc = ::poll(&p, 1, static_cast<int>(left.count()));
-  while (rc < 0 && errno == EINTR);
-  return rc == 1 && (p.revents & (events | POLLHUP));
-}
 
 struct Fd {
   int fd;
@@ -56,32 +44,29 @@ bool relayCommand(const std::string& command, std::string& reply, std::string& e
   sa.sun_family = AF_UNIX;
   if (path.size() >= sizeof sa.sun_path) return error = "chemin du relais trop long", false;
   std::memcpy(sa.sun_path, path.c_str(), path.size());
-  Fd s{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
+  Fd s{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
   if (s.fd < 0) return error = std::strerror(errno), false;
+  // Each step waits at most this long (a full listen queue included); the
+  // whole exchange is bounded by the deadline.
+  timeval tv{kRelayTimeoutMs / 1000, (kRelayTimeoutMs % 1000) * 1000};
+  setsockopt(s.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(s.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRelayTimeoutMs);
-  if (connect(s.fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 &&
-      !(errno == EINPROGRESS || errno == EAGAIN) ) {
-    error = std::string("le relais ne répond pas (") + std::strerror(errno) + ")";
+  const auto failed = [&error](const char* what) {
+    error = std::string("le relais ne répond pas (") + what + ")";
     return false;
-  }
+  };
+  if (connect(s.fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return failed(std::strerror(errno));
   const std::string line = command + "\n";
-  std::size_t sent = 0;
-  while (sent < line.size()) {
-    if (!waitFor(s.fd, POLLOUT, deadline)) return error = "le relais ne répond pas (délai dépassé)", false;
-    const ssize_t n = send(s.fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno != EAGAIN) return error = std::string("le relais ne répond pas (") + std::strerror(errno) + ")", false;
-    if (n > 0) sent += static_cast<std::size_t>(n);
-  }
+  if (send(s.fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
+    return failed(std::strerror(errno));
   shutdown(s.fd, SHUT_WR);
   char buffer[16384];
   for (;;) {
-    if (!waitFor(s.fd, POLLIN, deadline)) return error = "le relais ne répond pas (délai dépassé)", false;
+    if (std::chrono::steady_clock::now() > deadline) return failed("délai dépassé");
     const ssize_t n = recv(s.fd, buffer, sizeof buffer, 0);
     if (n == 0) break;
-    if (n < 0) {
-      if (errno == EAGAIN) continue;
-      return error = std::string("le relais ne répond pas (") + std::strerror(errno) + ")", false;
-    }
+    if (n < 0) return failed(errno == EAGAIN ? "délai dépassé" : std::strerror(errno));
     if (reply.size() + static_cast<std::size_t>(n) > kRelayReplyMax) return error = "réponse du relais trop longue", false;
     reply.append(buffer, static_cast<std::size_t>(n));
   }
@@ -140,7 +125,18 @@ bool parseRelayChannels(std::string_view text, RelayView& out) {
   return head && seen == proto::kChannelCount;
 }
 
-bool readRelay(RelayView& out, std::string& error) {
+namespace {
+// Every open console asks every 2 s; one answer serves them all for half a second,
+// so the relay's loop spends the same time on its operators however many
+// watch.
+std::mutex cacheLock;
+RelayView cachedView;
+std::string cachedError;
+bool cachedReached = false;
+std::chrono::steady_clock::time_point cachedAt;
+constexpr auto kCacheTime = std::chrono::milliseconds(500);
+
+bool askRelay(RelayView& out, std::string& error) {
   std::string reply;
   if (!relayCommand("channels", reply, error)) return false;
   if (!parseRelayChannels(reply, out)) return error = "réponse du relais illisible", false;
@@ -154,6 +150,21 @@ bool readRelay(RelayView& out, std::string& error) {
     at = end + 1;
   }
   return true;
+}
+}  // namespace
+
+bool readRelay(RelayView& out, std::string& error) {
+  std::lock_guard<std::mutex> guard(cacheLock);
+  const auto now = std::chrono::steady_clock::now();
+  if (cachedAt.time_since_epoch().count() == 0 || now - cachedAt >= kCacheTime) {
+    cachedView = RelayView{};
+    cachedError.clear();
+    cachedReached = askRelay(cachedView, cachedError);
+    cachedAt = now;
+  }
+  out = cachedView;
+  error = cachedError;
+  return cachedReached;
 }
 
 // ---- Sign-in limiter ---------------------------------------------------------------------
