@@ -168,64 +168,55 @@ bool readRelay(RelayView& out, std::string& error) {
 }
 
 // ---- Sign-in limiter ---------------------------------------------------------------------
-// Failed sign-ins per address and per operator name: five within a quarter
-// of an hour lock that key until the quarter has passed. The table is
-// bounded; when full, the oldest entry gives way.
+// Sign-in attempts per address and per operator name: an attempt is counted
+// before its password is checked (so parallel guesses cannot outrun the
+// count), a success clears both keys, and the sixth attempt within a quarter
+// of an hour is refused until the quarter has passed. The table is bounded;
+// when full, the oldest entry gives way.
 namespace {
 std::mutex limiterLock;
-struct Failures {
+struct Attempts {
   int count = 0;
   std::chrono::steady_clock::time_point since;
 };
-std::map<std::string, Failures> failures;
-constexpr int kMaxFailures = 5;
+std::map<std::string, Attempts> attempts;
+constexpr int kMaxAttempts = 5;
 constexpr std::size_t kMaxKeys = 4096;
 constexpr auto kLockTime = std::chrono::minutes(15);
 
-bool keyLocked(const std::string& key, std::chrono::steady_clock::time_point now) {
-  const auto it = failures.find(key);
-  if (it == failures.end()) return false;
-  if (now - it->second.since > kLockTime) {
-    failures.erase(it);
-    return false;
+// Room for the two keys of one attempt, made before either is looked up.
+void makeRoom() {
+  while (attempts.size() > kMaxKeys - 2) {
+    auto oldest = attempts.begin();
+    for (auto i = attempts.begin(); i != attempts.end(); ++i)
+      if (i->second.since < oldest->second.since) oldest = i;
+    attempts.erase(oldest);
   }
-  return it->second.count >= kMaxFailures;
 }
 
-void noteKey(const std::string& key, std::chrono::steady_clock::time_point now) {
-  auto it = failures.find(key);
-  if (it == failures.end()) {
-    if (failures.size() >= kMaxKeys) {
-      auto oldest = failures.begin();
-      for (auto i = failures.begin(); i != failures.end(); ++i)
-        if (i->second.since < oldest->second.since) oldest = i;
-      failures.erase(oldest);
-    }
-    it = failures.emplace(key, Failures{0, now}).first;
-  }
-  ++it->second.count;
+Attempts& entry(const std::string& key, std::chrono::steady_clock::time_point now) {
+  Attempts& a = attempts.try_emplace(key, Attempts{0, now}).first->second;
+  if (now - a.since > kLockTime) a = Attempts{0, now};
+  return a;
 }
 }  // namespace
 
 bool consoleSignInAllowed(const std::string& address, const std::string& name) {
   std::lock_guard<std::mutex> guard(limiterLock);
   const auto now = std::chrono::steady_clock::now();
-  const bool addressLocked = keyLocked("a:" + address, now);
-  const bool nameLocked = keyLocked("n:" + name, now);
-  return !addressLocked && !nameLocked;
-}
-
-void consoleSignInFailed(const std::string& address, const std::string& name) {
-  std::lock_guard<std::mutex> guard(limiterLock);
-  const auto now = std::chrono::steady_clock::now();
-  noteKey("a:" + address, now);
-  noteKey("n:" + name, now);
+  makeRoom();
+  Attempts& byAddress = entry("a:" + address, now);
+  Attempts& byName = entry("n:" + name, now);
+  if (byAddress.count >= kMaxAttempts || byName.count >= kMaxAttempts) return false;
+  ++byAddress.count;
+  ++byName.count;
+  return true;
 }
 
 void consoleSignInSucceeded(const std::string& address, const std::string& name) {
   std::lock_guard<std::mutex> guard(limiterLock);
-  failures.erase("a:" + address);
-  failures.erase("n:" + name);
+  attempts.erase("a:" + address);
+  attempts.erase("n:" + name);
 }
 
 // ---- Operator accounts on the command line -----------------------------------------------

@@ -228,7 +228,6 @@ void signIn(const httplib::Request& req, httplib::Response& res) {
   // An unknown name costs the same time as a wrong password.
   static const std::string decoy = hashPassword("orva-console-decoy");
   if (!checkPassword(password, known ? hash : decoy) || !known) {
-    consoleSignInFailed(req.remote_addr, name);
     logLine("console: failed sign-in as \"%s\" from %s", name.c_str(), req.remote_addr.c_str());
     return signInForm(res, "Nom ou mot de passe incorrect.", 401);
   }

@@ -219,9 +219,10 @@ void startActivitySampler();
 // busiest hours of the week, as inline SVG.
 std::string activityHtml(long long now);
 
-// The one gate of the console's sign-in, so a shared guard can replace it.
+// The one gate of the console's sign-in, so a shared guard can replace it:
+// Allowed counts the attempt (call it before checking the password),
+// Succeeded forgets the attempts of that address and name.
 bool consoleSignInAllowed(const std::string& address, const std::string& name);
-void consoleSignInFailed(const std::string& address, const std::string& name);
 void consoleSignInSucceeded(const std::string& address, const std::string& name);
 
 void addConsoleRoutes(httplib::Server& server);

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -473,6 +474,7 @@ TEST_F(WebHost, OperatorCommandsAndAPagedSearchOfAThousandMembers) {
     int exit;
   } cases[] = {
       {"add alice", "console-alice", 0}, {"add alice", "console-alice", 1}, {"add bob", "court", 2},
+      {"add carl", "console-carl", 0},
       {"add 'bad name'", "console-alice", 2}, {"add bob", "", 2}, {"remove carol", "", 1},
       {"frobnicate", "", 2},
   };
@@ -491,6 +493,11 @@ TEST_F(WebHost, OperatorCommandsAndAPagedSearchOfAThousandMembers) {
                          "SELECT i, 'Membre' || i, CASE WHEN i % 100 = 0 THEN 'Lyon' ELSE 'Ville' END, 'x', '', '', i, 0, 0, 0, x'', x'' FROM n",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
+  // Two samples of channel 2 in the last hour: 3 and 1 members, a minute of talk each.
+  const long long now = static_cast<long long>(std::time(nullptr)) / 60 * 60;
+  const std::string samples = "INSERT INTO activity VALUES (" + std::to_string(now - 600) + ", 2, 3, 60000), (" +
+                              std::to_string(now - 540) + ", 2, 1, 60000)";
+  ASSERT_EQ(sqlite3_exec(db, samples.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
 
   auto c = host.client();
@@ -521,6 +528,11 @@ TEST_F(WebHost, OperatorCommandsAndAPagedSearchOfAThousandMembers) {
     if (*s.first) EXPECT_EQ(r->body.compare(firstRow + 24, std::strlen(s.first), s.first), 0) << s.path;
     else EXPECT_EQ(firstRow, std::string::npos) << s.path;
   }
+  auto console = c->Get("/console", session);
+  ASSERT_TRUE(console);
+  EXPECT_NE(console->body.find("<title>il y a 1 h : 2 membres en moyenne</title>"), std::string::npos);
+  EXPECT_NE(console->body.find("<title>il y a 1 h : 2 min</title>"), std::string::npos);
+  EXPECT_NE(console->body.find("Le relais ne répond pas : aucun relais n&#39;est configuré"), std::string::npos);
   auto anonymous = c->Get("/console/membres");
   ASSERT_TRUE(anonymous);
   EXPECT_EQ(anonymous->status, 401);
@@ -528,6 +540,12 @@ TEST_F(WebHost, OperatorCommandsAndAPagedSearchOfAThousandMembers) {
   auto removed = c->Get("/console/membres", session);
   ASSERT_TRUE(removed);
   EXPECT_EQ(removed->status, 401) << "a removed operator's session ends with the account";
+  for (const char* password : {"a", "b", "c", "d", "e", "console-carl"}) {
+    auto r = c->Post("/console/connexion", std::string("nom=carl&motdepasse=") + password,
+                     "application/x-www-form-urlencoded");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, password[1] ? 429 : 401) << "five misses lock the name, the right password too";
+  }
 }
 
 }  // namespace
