@@ -153,6 +153,11 @@ bool askRelay(RelayView& out, std::string& error) {
 }
 }  // namespace
 
+void forgetRelayView() {
+  std::lock_guard<std::mutex> guard(cacheLock);
+  cachedAt = {};
+}
+
 bool readRelay(RelayView& out, std::string& error) {
   std::lock_guard<std::mutex> guard(cacheLock);
   const auto now = std::chrono::steady_clock::now();

@@ -495,6 +495,7 @@ std::string perform(const Action& a) {
   } else if (a.what == "retirer-image") {
     ok = removeShare(a.channel, found);
   }
+  if (a.what == "fermer" || a.what == "version") forgetRelayView();
   if (!ok) return error.empty() ? "erreur de la base" : error;
   if (!found) return a.what == "retirer-image" ? "ce canal n'a pas d'image partagée" : "membre inconnu";
   return {};

@@ -199,7 +199,9 @@ struct RelayView {
 // One command, one reply (at most 1 MB, 2 s); false with a French reason.
 bool relayCommand(const std::string& command, std::string& reply, std::string& error);
 bool parseRelayChannels(std::string_view text, RelayView& out);
+// Answers within half a second may be shared between callers.
 bool readRelay(RelayView& out, std::string& error);
+void forgetRelayView();   // after a command that changes what the relay answers
 
 struct ActivitySample {
   int channel, members;

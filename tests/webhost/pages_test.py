@@ -290,11 +290,25 @@ def main():
         submit(By.XPATH, "//table[@id='couleurs']//tr[contains(., '#102030')]//button")
         confirm()
         check(element(fetch("/users/12/params.xml"), "BACKGROUND") == "302010", "the earlier colour is back")
+        browser.find_element(By.ID, "ville").clear()
+        browser.find_element(By.ID, "ville").send_keys("Arles")
+        browser.find_element(By.ID, "motdepasse").send_keys("nouveau-12")
+        browser.find_element(By.ID, "confirme").click()
+        submit(By.XPATH, "//button[text()='Enregistrer']")
+        check(element(fetch("/users/12/client.xml"), "VILLE") == "Arles", "the operator edits a member's profile")
+        browser.get(base + "/console")
+        browser.find_element(By.ID, "version").send_keys("0.7.6")
+        submit(By.XPATH, "//button[text()='Appliquer…']")
+        confirm()
+        check("version minimale : 0.7.6" in browser.find_element(By.ID, "relais").text,
+              "the relay takes the oldest allowed client version")
 
         browser.get(base + "/console/journal")
         log = browser.find_element(By.ID, "journal").text
         for action in ("fermer la session du membre 12", "retirer l'image partagée du canal 2",
-                       "verrouiller la couleur du membre 12", "rétablir la couleur #102030 du membre 12"):
+                       "verrouiller la couleur du membre 12", "rétablir la couleur #102030 du membre 12",
+                       "membre 12 modifié : profil, mot de passe réinitialisé",
+                       "version minimale des clients : 0.7.6"):
             check("alice" in log and action in log, "the audit log holds: " + action)
 
         browser.get(base + "/console")
