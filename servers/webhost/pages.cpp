@@ -65,7 +65,7 @@ std::string utf8(const wchar_t* text) {
   return out;
 }
 
-std::string page(std::string_view title, std::string_view body) {
+static std::string page(std::string_view title, std::string_view body) {
   std::string html = "<!DOCTYPE html>\n<html lang=\"fr\"><head><meta charset=\"utf-8\">"
                      "<meta name=\"viewport\" content=\"width=device-width\"><title>";
   html += htmlEscape(title);
