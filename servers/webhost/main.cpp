@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "       orva-webhost [--data DIR] member set N [options]\n"
     "       orva-webhost [--data DIR] member list\n"
     "       orva-webhost [--data DIR] member remove N\n"
+    "       orva-webhost [--data DIR] operator add NAME | operator remove NAME | operator list\n"
     "\n"
     "Serves the members' profiles, pictures and the shared-picture board over HTTPS.\n"
     "  --data DIR     data folder holding webhost.db (default ./webhost-data)\n"
@@ -36,11 +37,13 @@ constexpr const char* kUsage =
     "  --port N       port (default 443; 0 picks a free one)\n"
     "  --cert PEM     certificate chain (default DIR/cert.pem)\n"
     "  --key PEM      private key (default DIR/key.pem)\n"
+    "  --relay-ctl PATH  the relay's control socket, read by the operator's console (/console)\n"
     "Member options:\n"
     "  --prenom P --ville V --phrase F --jour J --email E --folder D\n"
     "  --background RRGGBB   panel colour, red first\n"
     "  --password W          password of the member page ('' removes it)\n"
-    "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n";
+    "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n"
+    "operator add reads the password from the terminal (not echoed) or standard input.\n";
 
 int usage(const char* problem) {
   if (problem) std::fprintf(stderr, "orva-webhost: %s (see orva-webhost --help)\n", problem);
@@ -216,6 +219,7 @@ int serve() {
   });
   addClientRoutes(server);
   addPageRoutes(server);
+  addConsoleRoutes(server);
 
   int port = opts.port;
   if (port == 0) {
@@ -244,6 +248,7 @@ int serve() {
     logLine("signal %d: stopping", signal);
     server.stop();
   }).detach();
+  if (!opts.relayCtl.empty()) startActivitySampler();
   std::printf("listening on %s:%d\n", opts.bind.c_str(), port);
   std::fflush(stdout);
   return server.listen_after_bind() ? 0 : 1;
@@ -274,6 +279,7 @@ int run(int argc, char** argv) {
     else if (arg == "--bind") opts.bind = value;
     else if (arg == "--cert") opts.cert = value;
     else if (arg == "--key") opts.key = value;
+    else if (arg == "--relay-ctl") opts.relayCtl = value;
     else if (arg == "--port") {
       char* end = nullptr;
       const long port = std::strtol(value, &end, 10);
@@ -290,6 +296,7 @@ int run(int argc, char** argv) {
   }
   if (i < argc) {
     if (std::strcmp(argv[i], "member") == 0) return member(argc - i - 1, argv + i + 1);
+    if (std::strcmp(argv[i], "operator") == 0) return operatorCommand(argc - i - 1, argv + i + 1);
     return usage((std::string("unknown command ") + argv[i]).c_str());
   }
   return serve();

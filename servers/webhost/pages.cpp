@@ -45,6 +45,8 @@ table{border-collapse:collapse}td,th{padding:4px 10px;border-bottom:1px solid #3
 small{color:#aaa}
 )";
 
+}  // namespace
+
 std::string utf8(const wchar_t* text) {
   std::string out;
   for (; *text; ++text) {
@@ -63,7 +65,7 @@ std::string utf8(const wchar_t* text) {
   return out;
 }
 
-std::string page(std::string_view title, std::string_view body) {
+static std::string page(std::string_view title, std::string_view body) {
   std::string html = "<!DOCTYPE html>\n<html lang=\"fr\"><head><meta charset=\"utf-8\">"
                      "<meta name=\"viewport\" content=\"width=device-width\"><title>";
   html += htmlEscape(title);
@@ -77,7 +79,7 @@ std::string page(std::string_view title, std::string_view body) {
   return html;
 }
 
-void sendPage(httplib::Response& res, std::string_view title, std::string_view body, int status = 200) {
+void sendPage(httplib::Response& res, std::string_view title, std::string_view body, int status) {
   res.status = status;
   res.set_header("Cache-Control", "no-store");
   res.set_header("X-Frame-Options", "DENY");
@@ -89,6 +91,21 @@ void redirect(httplib::Response& res, const std::string& to) {
   res.status = 303;
   res.set_header("Location", to);
 }
+
+std::string cookieValue(const httplib::Request& req, std::string_view name) {
+  const std::string cookies = req.get_header_value("Cookie");
+  const std::string key = std::string(name) + "=";
+  for (std::size_t at = 0; at < cookies.size();) {
+    while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
+    std::size_t end = cookies.find(';', at);
+    if (end == std::string::npos) end = cookies.size();
+    if (cookies.compare(at, key.size(), key) == 0) return cookies.substr(at + key.size(), end - at - key.size());
+    at = end;
+  }
+  return {};
+}
+
+namespace {
 
 // ---- Static pages ------------------------------------------------------------
 void home(const httplib::Request&, httplib::Response& res) {
@@ -249,18 +266,7 @@ void noteFailure(int number) {
   ++a.failures;
 }
 
-std::string cookieToken(const httplib::Request& req) {
-  const std::string cookies = req.get_header_value("Cookie");
-  const std::string key = std::string(kCookie) + "=";
-  for (std::size_t at = 0; at < cookies.size();) {
-    while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
-    std::size_t end = cookies.find(';', at);
-    if (end == std::string::npos) end = cookies.size();
-    if (cookies.compare(at, key.size(), key) == 0) return cookies.substr(at + key.size(), end - at - key.size());
-    at = end;
-  }
-  return {};
-}
+std::string cookieToken(const httplib::Request& req) { return cookieValue(req, kCookie); }
 
 // The signed-in member, or 0.
 int signedIn(const httplib::Request& req, std::string* formKey = nullptr) {

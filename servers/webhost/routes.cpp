@@ -129,6 +129,11 @@ void postParams(const httplib::Request& req, httplib::Response& res,
   // The record names the account a second time; a record meant for another
   // member is a client fault, not an order to change someone else.
   if (colour.account != number) return refuse(res, 400, "le numéro du corps diffère de celui du chemin");
+  // Anyone can post a colour record; the operator locks a member's colour
+  // against that.
+  bool locked = false;
+  if (colourLocked(number, locked) == Found::Yes && locked)
+    return refuse(res, 403, "couleur verrouillée par l'opérateur");
   bool found = false;
   if (!saveBackground(number, colour.red, colour.green, colour.blue, found))
     return refuse(res, 500, "erreur de la base");

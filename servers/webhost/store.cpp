@@ -123,8 +123,10 @@ bool openStore(const std::string& dataDir, std::string& error) {
     sqlite3_free(message);
     return false;
   }
-  return true;
+  return applyConsoleSchema(check.get(), error);
 }
+
+sqlite3* storeDatabase() { return db(); }
 
 Found loadProfile(int number, Profile& out) {
   Statement q("SELECT prenom, ville, phrase, jour, email, folder, red, green, blue FROM members WHERE number = ?");
