@@ -13,6 +13,7 @@ import os
 import shutil
 import signal
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -57,10 +58,11 @@ def main():
     host = None
     browser = None
     try:
-        face = os.path.join(data, "face.ppm")
+        face = os.path.join(data, "face.bmp")
         with open(face, "wb") as f:   # a 120 x 160 gradient, in a format the host must convert
-            f.write(b"P6 120 160 255\n" + bytes(
-                v for y in range(160) for x in range(120) for v in (2 * x, y, 200 - y)))
+            pixels = bytes(v for y in reversed(range(160)) for x in range(120) for v in (200 - y, y, 2 * x))
+            f.write(b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54) +
+                    struct.pack("<IiiHHIIiiII", 40, 120, 160, 1, 24, 0, len(pixels), 0, 0, 0, 0) + pixels)
         subprocess.run([BIN, "--data", data, "member", "add", "7", "--prenom", "Zoé", "--ville",
                         "Besançon", "--phrase", "Bonjour", "--password", "motdepasse-7"], check=True)
         host = subprocess.Popen([BIN, "--data", data, "--bind", "127.0.0.1", "--port", "0",
