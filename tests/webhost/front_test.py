@@ -284,13 +284,20 @@ def main():
         stack.proc.send_signal(signal.SIGTERM)
         stack.proc.wait(20)
 
-    # Ending: SIGTERM to ./orva webhost, or SIGKILL to its process group,
-    # leaves no process and no listener.
-    for what, end in (("SIGTERM", lambda s: s.proc.send_signal(signal.SIGTERM)),
-                      ("SIGKILL of the process group", lambda s: os.killpg(s.proc.pid, signal.SIGKILL))):
+    # Ending: SIGKILL to the process group or to ./orva webhost alone, or
+    # SIGTERM, leaves no process and no listener; the folders of the killed
+    # ones go at the next start.
+    runs = []
+    for what, end in (("SIGKILL of the process group", lambda s: os.killpg(s.proc.pid, signal.SIGKILL)),
+                      ("SIGKILL of ./orva webhost alone", lambda s: s.proc.kill()),
+                      ("SIGTERM", lambda s: s.proc.send_signal(signal.SIGTERM))):
         stack = Stack(data, new_session=True)
         stack.request("/users/1/client.xml")
         pids = stack.pids()
+        for pid in pids:
+            argv = Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").split()
+            if b"master" in argv and b"-p" in argv:
+                runs.append(Path(argv[argv.index(b"-p") + 1].decode()))
         end(stack)
         stack.proc.wait(20)
         deadline = time.monotonic() + 10
@@ -300,6 +307,7 @@ def main():
             refused = s.connect_ex(("127.0.0.1", stack.port)) != 0
         check(len(pids) >= 4 and not any(alive(p) for p in pids) and refused,
               f"{what}: all {len(pids)} processes ended, port closed")
+    check(len(runs) == 3 and not any(r.exists() for r in runs), f"no run folder left ({[str(r) for r in runs if r.exists()]})")
 
     if failures:
         raise SystemExit(f"{len(failures)} failed: " + "; ".join(failures))

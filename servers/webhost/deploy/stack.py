@@ -33,6 +33,18 @@ def _dies_with(sig):
     return lambda: _libc.prctl(_PR_SET_PDEATHSIG, sig)
 
 
+def sweep_stale_runs():
+    """A stack ended by SIGKILL could not remove its folder: the next one
+    removes those whose stack is gone."""
+    for run in Path(tempfile.gettempdir()).glob("orva-webhost-*"):
+        try:
+            os.kill(int((run / "stack.pid").read_text()), 0)
+        except ProcessLookupError:
+            shutil.rmtree(run, ignore_errors=True)
+        except (OSError, ValueError):
+            pass
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -124,8 +136,10 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: stopping.append(1))
     signal.signal(signal.SIGINT, lambda *_: stopping.append(1))
 
+    sweep_stale_runs()
     run = Path(tempfile.mkdtemp(prefix="orva-webhost-"))
     run.chmod(0o711)   # nginx's workers (nobody, when started by root) write their temp files here
+    (run / "stack.pid").write_text(str(os.getpid()))
     host = front = None
     try:
         host = subprocess.Popen([args.binary, "--data", args.data, "--bind", "127.0.0.1", "--port", "0",
