@@ -87,11 +87,19 @@ http {{
 """
 
 
-def wait_connect(port, proc, seconds):
+def wait_front(port, proc, pidfile, seconds):
+    """nginx writes its pid file once it holds its listening socket: only
+    then is an answer on PORT its own, not another program's."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         if proc.poll() is not None:
             return False
+        try:
+            if int(pidfile.read_text()) != proc.pid:
+                raise ValueError
+        except (OSError, ValueError):
+            time.sleep(0.05)
+            continue
         try:
             socket.create_connection(("127.0.0.1", port), timeout=1).close()
             return True
@@ -158,7 +166,7 @@ def main():
         front = subprocess.Popen([nginx, "-e", "stderr", "-p", str(run), "-c", str(conf)],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                  preexec_fn=_dies_with(signal.SIGTERM))
-        if not wait_connect(port, front, 15):
+        if not wait_front(port, front, run / "nginx.pid", 15):
             print(f"orva webhost: nginx did not start on 127.0.0.1:{port}", file=sys.stderr)
             return 1
         print(f"listening on 127.0.0.1:{port}", flush=True)
