@@ -8,6 +8,7 @@ hostile traffic from a second address, 127.0.0.2.
 SECONDS is how long the slow-connection siege lasts (default 10).
 """
 import os
+import shutil
 import signal
 import socket
 import ssl
@@ -309,6 +310,7 @@ def main():
               f"{what}: all {len(pids)} processes ended, port closed")
     check(len(runs) == 3 and not any(r.exists() for r in runs), f"no run folder left ({[str(r) for r in runs if r.exists()]})")
 
+    shutil.rmtree(data, ignore_errors=True)
     if failures:
         raise SystemExit(f"{len(failures)} failed: " + "; ".join(failures))
 
