@@ -131,6 +131,7 @@ def main():
     parser.add_argument("--cert", required=True, help="certificate chain (PEM)")
     parser.add_argument("--key", required=True, help="private key (PEM)")
     parser.add_argument("--binary", default=str(DEFAULT_BINARY), help="orva-webhost to run")
+    parser.add_argument("--relay-ctl", help="the relay's control socket, for the operator's console")
     args = parser.parse_args()
     nginx = shutil.which("nginx") or "/usr/sbin/nginx"
     for need in (args.binary, nginx, args.cert, args.key):
@@ -150,8 +151,11 @@ def main():
     (run / "stack.pid").write_text(str(os.getpid()))
     host = front = None
     try:
-        host = subprocess.Popen([args.binary, "--data", args.data, "--bind", "127.0.0.1", "--port", "0",
-                                 "--front", "127.0.0.1"],
+        command = [args.binary, "--data", args.data, "--bind", "127.0.0.1", "--port", "0",
+                   "--front", "127.0.0.1"]
+        if args.relay_ctl:
+            command += ["--relay-ctl", args.relay_ctl]
+        host = subprocess.Popen(command,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 preexec_fn=_dies_with(signal.SIGTERM))
         line = host.stdout.readline().decode()
