@@ -11,6 +11,7 @@
 #include "Orva-Lin/custom_dialog.h"
 #include "Orva-Lin/draw_helpers.h"
 #include "Orva-Lin/input_map.h"
+#include "Orva-Lin/main_accessible.h"
 #include "Orva-Lin/main_window.h"
 #include "Orva-Lin/net/channels.h"
 #include "Orva-Lin/panel_geometry.h"
@@ -152,6 +153,7 @@ void CALLBACK channelPanelTick(HWND, UINT, UINT_PTR, DWORD) {
     drawn = Drawn{};
     return;
   }
+  noticeChannelShown(port != drawnPort, peers != drawnCount);
   drawnPort = port;
   drawnCount = peers;
   const input::Rect zone = mainZones.channel;
@@ -222,6 +224,7 @@ void CALLBACK serverPanelTick(HWND, UINT, UINT_PTR, DWORD) {
     drawLed(dc.get(), focus, 125, 18);
     drawLed(dc.get(), focus, 409, 18);
   }
+  noticeLampsShown(now, shown);
   std::copy(now, now + kLamps, shown);
 }
 
