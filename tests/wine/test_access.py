@@ -25,7 +25,7 @@ CHANNEL, MEMBERS = 3, (301, 302, 303, 304, 305)
 ROLES = {"text": 0x29, "button": 0x2B, "link": 0x1E, "slider": 0x33, "meter": 0x30, "lamp": 0x27,
          "animation": 0x36}
 NAME_CHANGE, VALUE_CHANGE, STATE_CHANGE = 0x800C, 0x800E, 0x800A
-ALERT_HIGH = 0x10000000
+ALERT, ALERT_HIGH = 0x0002, 0x10000000
 
 # Every part, in child order: its name, its role and where the panel draws
 # it (client coordinates: the centre of an LED, a knob, a zone...).
@@ -127,7 +127,7 @@ def tearDownModule():
 
 
 class ScreenReader(unittest.TestCase):
-    def wait_child(self, ident, test, what, title=TITLE):
+    def wait_child(self, ident, test, what):
         last = {}
 
         def look():
@@ -191,7 +191,13 @@ class ScreenReader(unittest.TestCase):
         self.assertEqual([cells[i]["name"] for i in range(1, 6)], [f"Membre {m}" for m in MEMBERS])
         # The window moves while it unfolds; its first cell then stays put.
         self.wait_child(1, lambda c: c.get("loc") == (20, 51 * CHANNEL - 41, 33, 41), "row 3's first cell")
-        self.assertTrue(client.alive())
+
+        # A supervisor notice is an alert.
+        probe.events()
+        relay.lists.sendto(bytes([ord("A"), 1, vp.NOTICE_CLOSE]), relay.client_list_address())
+        bed.key(bed.wait_window("Info du Superviseur"), "Return")
+        self.assertIn((ALERT, 0), probe.events())
+        self.assertEqual(client.wait(30), 0)
 
 
 if __name__ == "__main__":
