@@ -16,6 +16,11 @@ constexpr GUID kIidAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 
 constexpr GUID kIidDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+// No event is raised before a screen reader has asked for an object: under
+// Wine an event costs the server a round even when nobody listens, and the
+// lamps change several times a second while a member talks.
+bool asked = false;
+
 HRESULT textResult(const wchar_t* text, BSTR* out) {
   if (!out) return E_POINTER;
   *out = nullptr;
@@ -221,6 +226,7 @@ class Surface final : public IAccessible {
 
 LRESULT answerAccessibleObject(HWND w, WPARAM wp, LPARAM lp, const AccessibleProvider& provider) {
   if (static_cast<DWORD>(lp) != static_cast<DWORD>(OBJID_CLIENT)) return DefWindowProcW(w, WM_GETOBJECT, wp, lp);
+  asked = true;
   Surface* surface = new (std::nothrow) Surface(w, provider);
   if (!surface) return DefWindowProcW(w, WM_GETOBJECT, wp, lp);
   if (!surface->ready()) {
@@ -233,8 +239,10 @@ LRESULT answerAccessibleObject(HWND w, WPARAM wp, LPARAM lp, const AccessiblePro
 }
 
 void notifyAccessibleChange(HWND w, DWORD event, int index) {
-  if (w) NotifyWinEvent(event, w, OBJID_CLIENT, index + 1);
+  if (w && asked) NotifyWinEvent(event, w, OBJID_CLIENT, index + 1);
 }
+
+bool screenReaderAsked() { return asked; }
 
 void setAccessibleText(wchar_t (&out)[kAccessibleTextChars], const char* utf8) {
   if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out, kAccessibleTextChars) <= 0) out[0] = L'\0';

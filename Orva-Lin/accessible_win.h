@@ -35,8 +35,10 @@ struct AccessibleProvider {
 // the default answer for anything else.
 LRESULT answerAccessibleObject(HWND w, WPARAM wp, LPARAM lp, const AccessibleProvider& provider);
 
-// Tells listening screen readers that a child changed (EVENT_OBJECT_*).
+// Tells listening screen readers that a child changed (EVENT_OBJECT_*),
+// once one has asked a window of this thread for its object.
 void notifyAccessibleChange(HWND w, DWORD event, int index);
+bool screenReaderAsked();
 
 // Helpers for providers.
 void setAccessibleText(wchar_t (&out)[kAccessibleTextChars], const char* utf8);

@@ -197,5 +197,5 @@ void noticeTalkerShown(const char* firstName, const char* city, const char* phra
   keep(talkerPhrase, sizeof talkerPhrase, phrase);
   if (!changed) return;
   notify(EVENT_OBJECT_NAMECHANGE, Part::Talker);
-  if (talkerFirstName[0]) announceTalker(talkerFirstName);
+  if (talkerFirstName[0] && screenReaderAsked()) announceTalker(talkerFirstName);
 }
