@@ -6,8 +6,7 @@
  *              (client coordinates), name, value, description, default action
  *   hit X Y    "hit ID": the child under a client point (0: the window)
  *   do ID      "do HR": accDoDefaultAction
- *   events     "event HEX ID": name, value and state changes of the window's
- *              children, and alerts of its process, since the last call
+ *   events     "event HEX ID": name, value and state changes of the window's children since the last call
  * IID_IAccessible is spelled out: MinGW's name may resolve to oleacc's import thunk. */
 #define COBJMACROS
 #define WIN32_LEAN_AND_MEAN
@@ -19,18 +18,12 @@
 
 static const GUID kIid = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 static struct { DWORD event; LONG child; } events[4096];
-static int eventCount;
-static HWND target;
-static DWORD targetProcess, mainThread;
-static IAccessible *acc;
+static int eventCount; static HWND target;
+static DWORD mainThread; static IAccessible *acc;
 
 static void CALLBACK onEvent(HWINEVENTHOOK h, DWORD event, HWND w, LONG object, LONG child, DWORD t, DWORD ms)
 {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (event == EVENT_SYSTEM_ALERT ? pid != targetProcess : w != target || object != OBJID_CLIENT)
-        return;
-    if (eventCount < 4096) {
+    if (w == target && object == OBJID_CLIENT && eventCount < 4096) {
         events[eventCount].event = event;
         events[eventCount++].child = child;
     }
@@ -70,7 +63,6 @@ static void use(const char *title)
     acc = NULL;
     MultiByteToWideChar(CP_UTF8, 0, title, -1, wide, 256);
     target = FindWindowW(NULL, wide);
-    GetWindowThreadProcessId(target, &targetProcess);
     hr = AccessibleObjectFromWindow(target, OBJID_CLIENT, &kIid, (void **)&acc);
     if (SUCCEEDED(hr) && SUCCEEDED(hr = IAccessible_QueryInterface(acc, &kIid, (void **)&again))) {
         IAccessible_Release(again);
@@ -156,7 +148,6 @@ int main(void)
     mainThread = GetCurrentThreadId();
     PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE); /* the queue exists before the reader posts */
     SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_VALUECHANGE, NULL, onEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
-    SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, NULL, onEvent, 0, 0, WINEVENT_OUTOFCONTEXT);
     CloseHandle(CreateThread(NULL, 0, readCommands, NULL, 0, NULL));
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {
         if (msg.message == WM_APP && !msg.hwnd) {
