@@ -16,3 +16,8 @@ void noticeChannelShown(bool channelChanged, bool countChanged);
 void noticeLampsShown(const std::uint32_t* now, const std::uint32_t* before);
 // The talker card's texts (UTF-8) as just drawn.
 void noticeTalkerShown(const char* firstName, const char* city, const char* phrase);
+
+// Posted to the main window by whichever thread shows a supervisor notice
+// (wParam: the notice window), so that this thread announces it.
+inline constexpr UINT kNoticeShown = WM_APP + 60;
+void noticeSupervisorNotice(HWND notice);

@@ -190,6 +190,11 @@ void noticeLampsShown(const std::uint32_t* now, const std::uint32_t* before) {
   }
 }
 
+// A screen reader reads an alert's text aloud as it appears.
+void noticeSupervisorNotice(HWND notice) {
+  if (IsWindow(notice)) NotifyWinEvent(EVENT_SYSTEM_ALERT, notice, OBJID_CLIENT, CHILDID_SELF);
+}
+
 void noticeTalkerShown(const char* firstName, const char* city, const char* phrase) {
   const bool changed = std::strcmp(firstName, talkerFirstName) != 0 || std::strcmp(city, talkerCity) != 0;
   keep(talkerFirstName, sizeof talkerFirstName, firstName);

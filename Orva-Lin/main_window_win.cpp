@@ -256,6 +256,9 @@ LRESULT CALLBACK mainWindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_GETOBJECT:
       return answerMainObject(w, wp, lp);
+    case kNoticeShown:
+      noticeSupervisorNotice(reinterpret_cast<HWND>(wp));
+      return 0;
     case WM_CREATE:
     case WM_HSCROLL:
       return 0;
