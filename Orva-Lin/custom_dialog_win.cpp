@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "Orva-Lin/main_accessible.h"
 #include "Orva-Lin/panel.h"
 
 namespace {
@@ -56,6 +57,7 @@ void showCustomDialog(const char* utf8Text) {
   wchar_t text[kTextChars] = L"";
   if (!utf8Text || MultiByteToWideChar(CP_UTF8, 0, utf8Text, -1, text, kTextChars) <= 0) text[0] = L'\0';
   CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE, 10, 10, 280, 150, w, nullptr, instance, nullptr);
+  PostMessageW(mainWindow, kNoticeShown, reinterpret_cast<WPARAM>(w), 0);
 
   // The window's own loop: Enter and Escape reach it as OK and Cancel
   // through the dialog keyboard handling, though it is no dialog box.

@@ -9,6 +9,7 @@
 #include "Orva-Lin/audio/endpoint_volume.h"
 #include "Orva-Lin/companion_link_win.h"
 #include "Orva-Lin/draw_helpers.h"
+#include "Orva-Lin/main_accessible.h"
 #include "Orva-Lin/net/group_list_window.h"
 #include "Orva-Lin/net/peers_window.h"
 #include "Orva-Lin/panel.h"
@@ -252,6 +253,11 @@ LRESULT CALLBACK mainWindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_RBUTTONDOWN:
       onRightClick(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
+      return 0;
+    case WM_GETOBJECT:
+      return answerMainObject(w, wp, lp);
+    case kNoticeShown:
+      noticeSupervisorNotice(reinterpret_cast<HWND>(wp));
       return 0;
     case WM_CREATE:
     case WM_HSCROLL:

@@ -20,6 +20,25 @@ inline constexpr Point kRingCentre{420, 380};
 inline constexpr int kRingRadius = 40;
 Point ringLedPosition(int k);
 
+// The six indicator lamps and their captions, in the order the server
+// panel draws them.
+struct LampPlace {
+  int ledX, ledY;
+  const char* label;
+  int labelX, labelY;
+};
+inline constexpr int kIndicators = 6;
+inline constexpr LampPlace kIndicatorPlaces[kIndicators] = {
+    {420, 270, "TST", 417, 293},   {310, 270, "HTTPS", 300, 293}, {370, 270, "TX-RX", 361, 293},
+    {310, 220, "UDP", 307, 243},   {340, 220, "SVC", 337, 243},   {370, 220, "TCP", 367, 243},
+};
+inline constexpr int kLedSize = 14;  // the LED pictures are square
+inline constexpr Point kServerLoadAt{420, 220};
+inline constexpr int kServerLoadStep = 18;
+inline constexpr Point kServerLoadLabel{423, 243};
+inline constexpr Point kTimeLeftAt{455, 270};
+inline constexpr Point kTimeLeftLabel{455, 293};
+
 // Knob ticks, as offsets from the knob's centre (30 pixels out). Tick 0
 // stands straight below and the rest follow clockwise.
 struct KnobTicks {

@@ -11,6 +11,7 @@
 #include "Orva-Lin/custom_dialog.h"
 #include "Orva-Lin/draw_helpers.h"
 #include "Orva-Lin/input_map.h"
+#include "Orva-Lin/main_accessible.h"
 #include "Orva-Lin/main_window.h"
 #include "Orva-Lin/net/channels.h"
 #include "Orva-Lin/panel_geometry.h"
@@ -56,14 +57,12 @@ void drawLed(HDC dc, std::uint32_t code, int x, int y) {
 
 struct Indicator {
   std::atomic<std::uint32_t>* state;
-  int ledX, ledY;
-  const char* label;
-  int labelX, labelY;
+  const panel::LampPlace& at;
 };
-const Indicator kIndicators[] = {
-    {&packetLed, 420, 270, "TST", 417, 293},      {&httpsLedState, 310, 270, "HTTPS", 300, 293},
-    {&txRxLedState, 370, 270, "TX-RX", 361, 293}, {&voiceLinkLed, 310, 220, "UDP", 307, 243},
-    {&supervisorLed, 340, 220, "SVC", 337, 243},  {&serverLedPhase, 370, 220, "TCP", 367, 243},
+const Indicator kIndicators[panel::kIndicators] = {
+    {&packetLed, panel::kIndicatorPlaces[0]},    {&httpsLedState, panel::kIndicatorPlaces[1]},
+    {&txRxLedState, panel::kIndicatorPlaces[2]}, {&voiceLinkLed, panel::kIndicatorPlaces[3]},
+    {&supervisorLed, panel::kIndicatorPlaces[4]}, {&serverLedPhase, panel::kIndicatorPlaces[5]},
 };
 
 // Reads the whole container; null bytes when the file is missing or memory
@@ -154,6 +153,7 @@ void CALLBACK channelPanelTick(HWND, UINT, UINT_PTR, DWORD) {
     drawn = Drawn{};
     return;
   }
+  noticeChannelShown(port != drawnPort, peers != drawnCount);
   drawnPort = port;
   drawnCount = peers;
   const input::Rect zone = mainZones.channel;
@@ -213,8 +213,8 @@ void CALLBACK serverPanelTick(HWND, UINT, UINT_PTR, DWORD) {
   const COLORREF bg = background();
   k = 0;
   for (const Indicator& led : kIndicators) {
-    if (whole || now[k] != shown[k]) drawLed(dc.get(), now[k], led.ledX, led.ledY);
-    if (whole) drawSettledLabel(dc.get(), led.label, led.labelX, led.labelY, bg);
+    if (whole || now[k] != shown[k]) drawLed(dc.get(), now[k], led.at.ledX, led.at.ledY);
+    if (whole) drawSettledLabel(dc.get(), led.at.label, led.at.labelX, led.at.labelY, bg);
     ++k;
   }
   for (int i = 0; i < panel::kServerLoadLeds; ++i, ++k)
@@ -224,6 +224,7 @@ void CALLBACK serverPanelTick(HWND, UINT, UINT_PTR, DWORD) {
     drawLed(dc.get(), focus, 125, 18);
     drawLed(dc.get(), focus, 409, 18);
   }
+  noticeLampsShown(now, shown);
   std::copy(now, now + kLamps, shown);
 }
 

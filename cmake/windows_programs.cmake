@@ -4,7 +4,7 @@ enable_language(RC)
 
 set(ORVA_WIN_LIBS
   user32 gdi32 msimg32 gdiplus winmm ole32 oleaut32 uuid ws2_32 winhttp
-  shell32 comdlg32 comctl32 iphlpapi)
+  shell32 comdlg32 comctl32 iphlpapi oleacc)
 
 # UNICODE everywhere: wide Win32 entry points; wWinMain needs -municode.
 set(ORVA_WIN_DEFS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)

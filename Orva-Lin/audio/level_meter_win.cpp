@@ -22,8 +22,8 @@ struct Meter {
 };
 
 Meter meters[2] = {
-    {L"VuMeterLeftClass", leftMeterProc, 200, 80, 1, &levelLeft, {}, nullptr, 0, ~0u},
-    {L"VuMeterRightClass", rightMeterProc, 370, 80, 2, &levelRight, {}, nullptr, 0, ~0u},
+    {L"VuMeterLeftClass", leftMeterProc, meter::kMeterLeftX, meter::kMeterY, 1, &levelLeft, {}, nullptr, 0, ~0u},
+    {L"VuMeterRightClass", rightMeterProc, meter::kMeterRightX, meter::kMeterY, 2, &levelRight, {}, nullptr, 0, ~0u},
 };
 
 struct Bar {
@@ -32,8 +32,9 @@ struct Bar {
   int drawnLit;
 };
 Bar bars[2] = {
-    {{200, 166, 350, 176}, &levelLeftRaw, -1},
-    {{370, 166, 520, 176}, &levelRightRaw, -1},
+    {{meter::kMeterLeftX, meter::kBarTop, meter::kMeterLeftX + meter::kBarColumns, meter::kBarBottom}, &levelLeftRaw, -1},
+    {{meter::kMeterRightX, meter::kBarTop, meter::kMeterRightX + meter::kBarColumns, meter::kBarBottom},
+     &levelRightRaw, -1},
 };
 unsigned barsDrawnPaints = ~0u;
 
@@ -150,8 +151,11 @@ void createLevelMeters(HINSTANCE instance, HWND parent) {
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
     wc.lpszClassName = m.className;
     RegisterClassW(&wc);
-    m.window = CreateWindowExW(0, m.className, L"", WS_CHILD | WS_VISIBLE, m.x, m.y, 150, 84, parent, nullptr,
-                               instance, nullptr);
+    // The window text is never drawn (no caption); it names the meter for a
+    // screen reader that lands on the child window.
+    const wchar_t* name = &m == &meters[0] ? L"VU-mètre gauche" : L"VU-mètre droit";
+    m.window = CreateWindowExW(0, m.className, name, WS_CHILD | WS_VISIBLE, m.x, m.y, meter::kMeterWidth,
+                               meter::kMeterHeight, parent, nullptr, instance, nullptr);
     m.face = loadPictureFile(L"vu_meter_150.bmp");
     if (m.window) SetTimer(m.window, m.timerId, 50, nullptr);
   }

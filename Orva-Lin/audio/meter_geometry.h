@@ -10,6 +10,15 @@ struct Point {
   int x, y;
 };
 
+// The two meter windows and the LED bars under them, in the main window.
+inline constexpr int kMeterLeftX = 200;
+inline constexpr int kMeterRightX = 370;
+inline constexpr int kMeterY = 80;
+inline constexpr int kMeterWidth = 150;
+inline constexpr int kMeterHeight = 84;
+inline constexpr int kBarTop = 166;
+inline constexpr int kBarBottom = 176;
+
 // A level outside 218..320 degrees (the 0 of start-up among them) is drawn
 // at rest.
 inline constexpr int kNeedleRest = 218;

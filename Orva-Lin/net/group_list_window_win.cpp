@@ -7,6 +7,7 @@
 #include "Orva-Lin/draw_helpers.h"
 #include "Orva-Lin/main_window.h"
 #include "Orva-Lin/net/channel_grids.h"
+#include "Orva-Lin/net/grid_accessible.h"
 #include "Orva-Lin/net/voice_receive.h"
 #include "Orva-Lin/panel.h"
 #include "Orva-Lin/shared_state.h"
@@ -184,6 +185,8 @@ LRESULT CALLBACK groupListProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     case kMemberPictureArrived:
       if (groupListReady) redrawRowsOf(w, static_cast<std::int32_t>(wp));
       return 0;
+    case WM_GETOBJECT:
+      return answerGroupListObject(w, wp, lp);
     case WM_DESTROY:
       KillTimer(w, kRefreshTimer);
       KillTimer(w, kUnfoldTimer);

@@ -6,6 +6,7 @@
 
 #include "Orva-Lin/main_window.h"
 #include "Orva-Lin/net/channel_grids.h"
+#include "Orva-Lin/net/grid_accessible.h"
 #include "Orva-Lin/net/voice_receive.h"
 #include "Orva-Lin/panel.h"
 #include "Orva-Lin/shared_state.h"
@@ -183,6 +184,8 @@ LRESULT CALLBACK peersWindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
           }
       }
       return 0;
+    case WM_GETOBJECT:
+      return answerPeersObject(w, wp, lp);
     case WM_DESTROY:
       KillTimer(w, kRedrawTimer);
       KillTimer(w, kUnfoldTimer);

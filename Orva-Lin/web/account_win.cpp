@@ -4,6 +4,7 @@
 
 #include "Orva-Lin/animation.h"
 #include "Orva-Lin/draw_helpers.h"
+#include "Orva-Lin/main_accessible.h"
 #include "Orva-Lin/panel.h"
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/web/elements.h"
@@ -111,6 +112,7 @@ void drawTalkerProfile() {
   drawUtf8Text(dc.get(), city, 170, 319, kWhite);
   blurPanelRegion(dc.get(), kPhraseBand);
   drawUtf8Text(dc.get(), phrase, kPhraseBand.left, kPhraseBand.top, kYellow);
+  noticeTalkerShown(firstName, city, phrase);
 }
 
 // Talker requests run when the talker changed since that kind was last

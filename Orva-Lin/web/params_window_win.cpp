@@ -14,6 +14,7 @@
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/web/account.h"
 #include "Orva-Lin/web/http.h"
+#include "Orva-Lin/web/params_accessible.h"
 #include "Orva-Lin/web/records.h"
 
 namespace {
@@ -177,6 +178,8 @@ LRESULT CALLBACK paramsWindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       if (inside(kInputDeviceZone, x, y)) openInputDeviceWindow(w);
       return 0;
     }
+    case WM_GETOBJECT:
+      return answerParamsObject(w, wp, lp);
     case WM_CLOSE:
       DestroyWindow(w);
       return 0;

@@ -239,6 +239,7 @@ _TOOLS = {
     "trustca.exe": ("trustca.c", ["-municode", "-lcrypt32"]),
     "dlgctl.exe": ("dlgctl.c", ["-municode"]),
     "uiprobe.exe": ("uiprobe.c", ["-municode", "-lwinmm"]),
+    "accprobe.exe": ("accprobe.c", ["-loleacc", "-lole32", "-loleaut32", "-luuid"]),
 }
 
 
