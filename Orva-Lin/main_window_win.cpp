@@ -15,6 +15,7 @@
 #include "Orva-Lin/resource.h"
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/transmit.h"
+#include "Orva-Lin/web/account.h"
 #include "Orva-Lin/web/params_window.h"
 #include "Orva-Lin/web/share_window.h"
 #include "common/protocol.h"
@@ -252,6 +253,9 @@ LRESULT CALLBACK mainWindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_RBUTTONDOWN:
       onRightClick(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
+      return 0;
+    case kTalkerCardArrived:
+      showArrivedTalkerCard();
       return 0;
     case WM_CREATE:
     case WM_HSCROLL:
