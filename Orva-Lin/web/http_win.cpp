@@ -18,18 +18,19 @@ constexpr wchar_t kUserAgent[] = L"Orva-Lin/1.0";
 constexpr DWORD kStatusOk = 200;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
-// Deadlines of one exchange. The web host is one well-connected server that
-// answers a profile in tens of milliseconds and the largest body (10 MB) in
-// about a second on a home line; a host that has said nothing for three
-// seconds is down or stalled, and waiting longer only keeps the card, the
-// lists or start-up from going on with what they have. The same three
-// seconds bound the name lookup, the connect, each send, the TLS handshake
-// and the reply headers (Wine waits for those on the receive-response
-// timeout alone, not on the receive one), and each wait for body bytes.
+// Deadlines of one exchange. The web host is one server that answers a
+// profile or a face in tens of milliseconds; a host that has said nothing
+// for three seconds is down or stalled, and waiting longer only keeps the
+// card, the lists or start-up from going on with what they have. The same
+// three seconds bound the name lookup, the connect, each send, the TLS
+// handshake and the reply headers (Wine waits for those on the
+// receive-response timeout alone, not on the receive one), and each wait
+// for body bytes.
 constexpr int kStepMs = 3000;
 // The whole exchange, body included, so that a host that dribbles a byte
-// every couple of seconds ends too; a step already under way can add at
-// most kStepMs to it.
+// every couple of seconds ends too. The largest body the client takes (a
+// 10 MB shared picture) comes whole within it on a 10 Mbit/s line; a step
+// already under way can add at most kStepMs to it.
 constexpr std::uint64_t kExchangeMs = 8000;
 
 // Only TLS 1.2 and 1.3. Windows 10 before 1903 knows no 1.3 in WinHTTP and
