@@ -1,6 +1,5 @@
 #include "Orva-Lin/web/account.h"
 
-#include "Orva-Lin/animation.h"
 #include "Orva-Lin/draw_helpers.h"
 #include "Orva-Lin/panel.h"
 #include "Orva-Lin/shared_state.h"
@@ -58,16 +57,8 @@ std::int32_t fetchAccountResource(std::int32_t number, AccountKind kind) {
   const std::int32_t result = getPath(path, accountActivity);
   // Only a body that arrived whole is used; a failure code is not a length.
   const bool body = result > 0 && responseLength == static_cast<std::size_t>(result);
-  switch (kind) {
-    case TalkerImage:
-    case TalkerProfile: break;
-    case OwnProfile:
-      if (body) fillOwnProfile();
-      break;
-    case OwnParameters:
-      if (body) applyOwnParameters();
-      break;
-  }
+  if (body && kind == OwnProfile) fillOwnProfile();
+  if (body && kind == OwnParameters) applyOwnParameters();
   return result;
 }
 

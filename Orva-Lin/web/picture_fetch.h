@@ -17,8 +17,8 @@ inline constexpr UINT kMemberPictureArrived = WM_APP + 40;
 // Posted to the window that asked for a channel's shared picture.
 inline constexpr UINT kSharePictureArrived = WM_APP + 41;
 
-// Starts the worker the first time (later calls do nothing). False when it
-// could not be started; callers then draw blank cells.
+// Starts the workers the first time (later calls do nothing). False when
+// they could not be started; callers then draw blank cells.
 bool startPictureWorker();
 
 // Opens a member-picture window (its class already registered) at the
