@@ -10,6 +10,14 @@ every 5 ms, the longest wait for its answer) for --probe seconds; the idle
 figure is the same probe before anyone talks. --exe runs another build of
 the client (an older one, to compare).
 
+Measured on the shared 2-core machine (load average about 1, --probe 20),
+longest stall while members talk, for a host at 200 ms / stalled 40 s /
+refusing: with the talker card fetched on the message loop, 852 ms /
+60001 ms (the probe's own limit: the loop never answered) / 23 ms; with the
+card's worker and bounded exchanges, 11 ms / 20 ms / 19 ms. Under a load
+average of 5 from other work, the same build showed up to 456 ms, with
+82 ms idle: the machine, not the client (a rerun gave 17 ms).
+
 Not a test: it prints figures and exits 0. Run it after building:
   ORVA_BUILD=build/native ORVA_DIST=dist/Orva-Lin python3 bench/web_host_stall.py [--exe OLD.exe]
 """
