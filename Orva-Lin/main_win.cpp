@@ -26,6 +26,7 @@
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/transmit.h"
 #include "Orva-Lin/web/account.h"
+#include "Orva-Lin/web/http.h"
 #include "common/protocol.h"
 #include "common/win32_guards.h"
 
@@ -237,8 +238,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     startTimer(slot);
 
   const std::int32_t account = accountNumber.load();
-  fetchAccountResource(account, OwnProfile);
-  if (fetchAccountResource(account, OwnParameters) == 0) {
+  // Each exchange gives up within its deadline; a host that did not answer
+  // the profile is not asked for the parameters too, so a mute host costs
+  // start-up one deadline and the program goes on with its defaults.
+  if (fetchAccountResource(account, OwnProfile) != kFetchFailed &&
+      fetchAccountResource(account, OwnParameters) == 0) {
     EnableWindow(mainWindow, FALSE);
     MessageBoxW(mainWindow,
                 L"Aucun paramètre n'a été trouvé sur votre compte\nles paramètres par défaut seront utilisés.",

@@ -16,6 +16,7 @@
 #include "Orva-Lin/resource.h"
 #include "Orva-Lin/shared_state.h"
 #include "Orva-Lin/transmit.h"
+#include "Orva-Lin/web/account.h"
 #include "Orva-Lin/web/params_window.h"
 #include "Orva-Lin/web/share_window.h"
 #include "common/protocol.h"
@@ -258,6 +259,9 @@ LRESULT CALLBACK mainWindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       return answerMainObject(w, wp, lp);
     case kNoticeShown:
       noticeSupervisorNotice(reinterpret_cast<HWND>(wp));
+      return 0;
+    case kTalkerCardArrived:
+      showArrivedTalkerCard();
       return 0;
     case WM_CREATE:
     case WM_HSCROLL:

@@ -3,7 +3,7 @@
 #include <cwchar>
 
 #include "Talvo/link_win.h"
-#include "Talvo/speech_win.h"
+#include "Talvo/speaker_win.h"
 #include "common/win32_guards.h"
 
 namespace {
@@ -19,7 +19,6 @@ constexpr int kIdListen = 1002;
 constexpr int kIdClear = 1003;
 constexpr int kIdEditor = 2001;
 
-constexpr DWORD kTransmitLeadMs = 1500;      // the client's capture is running by then
 constexpr int kEditorChars = 1024;           // 1023 characters and the terminator
 
 constexpr wchar_t kEmptyEditor[] = L"Il n'y a pas de texte dans l'éditeur.";
@@ -31,18 +30,25 @@ HWND editorControl = nullptr;
 win::Font editorFont;
 wchar_t editorText[kEditorChars];
 
+wchar_t sentText[kEditorChars];   // what the last "Envoyer" queued
+
 void sendEditorText() {
   const int length = GetWindowTextW(editorControl, editorText, kEditorChars);
   if (length <= 0) {
-    speakText(kEmptyEditor);
+    sayText(kEmptyEditor);
     return;
   }
-  beginTransmit();
-  Sleep(kTransmitLeadMs);
-  // The 'R' goes out whatever happens: a failed utterance must not leave
-  // the client transmitting. The text stays for another try unless spoken.
-  if (speakText(editorText, static_cast<std::size_t>(length))) SetWindowTextW(editorControl, L"");
-  endTransmit();
+  // The speaking thread keys the client around it and tells the window
+  // how it went.
+  if (sayTyped(editorText, static_cast<std::size_t>(length))) std::wcscpy(sentText, editorText);
+}
+
+// The text stays for another try unless spoken, and text typed since the
+// send is never wiped.
+void typedSpoken(bool spoken) {
+  if (!spoken) return;
+  GetWindowTextW(editorControl, editorText, kEditorChars);
+  if (std::wcscmp(editorText, sentText) == 0) SetWindowTextW(editorControl, L"");
 }
 
 void drawLine(HDC dc, RECT box, const wchar_t* text, UINT align) {
@@ -131,8 +137,11 @@ LRESULT CALLBACK CompanionWindowProc(HWND window, UINT message, WPARAM wParam, L
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
+    case kTypedSpokenMessage:
+      typedSpoken(wParam != 0);
+      return 0;
     case WM_DESTROY:
-      endTransmit();   // never leave the client keyed
+      endTransmit();   // never leave the client keyed, even mid-utterance
       editorFont.reset();
       PostQuitMessage(0);
       return 0;
@@ -142,11 +151,11 @@ LRESULT CALLBACK CompanionWindowProc(HWND window, UINT message, WPARAM wParam, L
           sendEditorText();
           return 0;
         case kIdListen:
-          speakText(kListenPending);
+          sayText(kListenPending);
           return 0;
         case kIdClear:
           SetWindowTextW(editorControl, L"");
-          speakText(kCleared);
+          sayText(kCleared);
           return 0;
       }
       break;

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "Talvo/speech_win.h"
+#include "Talvo/speaker_win.h"
 #include "common/protocol.h"
 #include "common/win32_guards.h"
 
@@ -73,6 +73,12 @@ void closeLinkSocket() {
   WSACleanup();
 }
 
+void closeLink(HANDLE receiver, DWORD waitMs) {
+  linkClosing.store(true);
+  WaitForSingleObject(receiver, waitMs);
+  closeLinkSocket();
+}
+
 bool linkPeer(LinkPeer& peer) {
   const std::uint64_t word = peerWord.load(std::memory_order_relaxed);
   peer.address = static_cast<std::uint32_t>(word >> 16);
@@ -92,9 +98,6 @@ void endTransmit() {
 }
 
 DWORD WINAPI LinkReceiveThread(void* companionWindow) {
-  // speakText needs the runtime on the thread that calls it.
-  const win::ComApartment apartment(COINIT_MULTITHREADED);
-  if (!apartment.ok()) return 0;
   static char received[proto::kLinkMaxText + 1];
   static wchar_t text[proto::kLinkMaxText + 1];
   const HWND window = static_cast<HWND>(companionWindow);
@@ -119,7 +122,9 @@ DWORD WINAPI LinkReceiveThread(void* companionWindow) {
     peerWord.store(packPeer(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)));
     PostMessageW(window, kPeerChangedMessage, 0, 0);
     const int length = MultiByteToWideChar(kClientCodePage, 0, received, n, text, static_cast<int>(proto::kLinkMaxText));
-    if (length > 0) speakText(text, static_cast<std::size_t>(length));
+    // Queued, never spoken here: this thread keeps reading (and a full
+    // queue drops the text) while an utterance plays.
+    if (length > 0) sayText(text, static_cast<std::size_t>(length));
   }
   return 0;
 }

@@ -14,6 +14,10 @@ inline constexpr UINT kPeerChangedMessage = WM_APP + 1;
 // Socket set-up; on failure the link stays closed and Talvo runs without it.
 void openLinkSocket();
 void closeLinkSocket();
+// At exit: waits up to `waitMs` for the receive thread to end, then closes
+// the socket, so no datagram is read into a closing program and no second
+// copy starts while this one still holds port 5555.
+void closeLink(HANDLE receiver, DWORD waitMs);
 
 // The client's address as last seen, for painting. False before the first
 // datagram (address 0, port 0).
@@ -25,10 +29,11 @@ bool linkPeer(LinkPeer& peer);
 
 // Sends 'T' to the client when it is known and remembers where, so that
 // endTransmit sends the 'R' there; endTransmit does nothing when no 'T' is
-// owed one. Both on the window thread.
+// owed one, so the speaking thread and a closing window can both call it.
 void beginTransmit();
 void endTransmit();
 
-// Receives texts from the client and speaks them; param is the companion
-// window, told of each new sender with kPeerChangedMessage.
+// Receives texts from the client and queues them for the speaking thread;
+// param is the companion window, told of each new sender with
+// kPeerChangedMessage. Ends within half a second of closeLinkSocket.
 DWORD WINAPI LinkReceiveThread(void* companionWindow);

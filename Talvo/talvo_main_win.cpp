@@ -4,6 +4,7 @@
 
 #include "Talvo/companion_window_win.h"
 #include "Talvo/link_win.h"
+#include "Talvo/speaker_win.h"
 #include "Talvo/speech_win.h"
 #include "common/protocol.h"
 #include "common/win32_guards.h"
@@ -21,6 +22,11 @@ constexpr wchar_t kClientMissingBox[] = L"Veuillez démarrer Orva-Lin et réessa
 constexpr wchar_t kClientMissingTitle[] = L"Synthétiseur - Erreur";
 constexpr wchar_t kLinkHint1[] = L"Faire un clic droit sur la fenêtre de Orva-Lin ";
 constexpr wchar_t kLinkHint2[] = L"pour que le synthétiseur soit relié à Orva-Lin.";
+// At close: the sound in play is stopped, so the speaking thread ends as
+// soon as the engine hands control back; the link thread looks at its flag
+// every half second.
+constexpr DWORD kSpeakerEndMs = 5000;
+constexpr DWORD kLinkEndMs = 2000;
 
 // The client's mutex is only looked for, never waited on or held: the
 // least access that opens it is enough. Access denied still means it exists.
@@ -59,10 +65,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   speakText(kLinkHint1);
   speakText(kLinkHint2);
 
+  if (!startSpeaker(window)) {
+    closeLinkSocket();
+    releaseSpeechFactories();
+    return -1;
+  }
   const win::Handle receiver(CreateThread(nullptr, 0, LinkReceiveThread, window, 0, nullptr));
   if (!receiver) {
     closeLinkSocket();
-    releaseSpeechFactories();
+    stopSpeaker(kSpeakerEndMs);
     return -1;
   }
 
@@ -71,8 +82,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  endTransmit();
-  closeLinkSocket();
+  const bool speakerEnded = stopSpeaker(kSpeakerEndMs);
+  endTransmit();   // a 'T' the speaking thread sent as the window closed
+  closeLink(receiver.get(), kLinkEndMs);
+  // A speaking thread still inside the engine holds the factories: the
+  // process ends with them, and before the runtime's exit could destroy
+  // them under that thread.
+  if (!speakerEnded) ExitProcess(static_cast<UINT>(msg.wParam));
   releaseSpeechFactories();
   return static_cast<int>(msg.wParam);
 }

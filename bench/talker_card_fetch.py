@@ -2,15 +2,15 @@
 """Time of one talker-card fetch as Orva-Lin.exe sees it under Wine, against
 orva-webhost over HTTPS.
 
-When the member heard changes, the client's account refresh timer fetches
-the talker's picture (decoding and drawing it) and then the talker's
-profile over HTTPS, on the user-interface thread. A plain TCP relay between
+When the member heard changes, the client's account refresh timer asks
+the talker card's worker, which fetches the talker's picture (decoding it)
+and then the talker's profile over HTTPS; the window draws them after. A plain TCP relay between
 the client and the web host notes when bytes pass either way (Wine's WinHTTP
 keeps connections open between requests, so connections alone say little).
 A card fetch is one burst of traffic after a talker change: from the
 client's first byte to the host's last, so it holds any TLS handshake, both
-requests and answers, and between them the PNG decode and the picture
-drawing; only the drawing of the name after the last answer is left out.
+requests and answers, and between them the PNG decode; the drawing of the
+card after the last answer is left out.
 The relay itself adds a loopback hop each way.
 
 Not a test: it prints figures and exits 0. Run it after building:

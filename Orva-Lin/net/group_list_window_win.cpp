@@ -77,7 +77,8 @@ void paint(HWND w) {
   win::PaintDc dc(w);
   if (!dc || !groupListReady) return;
   for (int row = 1; row <= grids::kGroupRows; ++row) drawRow(dc.get(), row);
-  groupRefreshRow = grids::nextGroupRow(groupRefreshRow);
+  // The refresh row moves with the refresh timer only: opening ends with a
+  // paint, and a reopened list must go on at the row where it stopped.
   drawWarnings(dc.get());
 }
 
@@ -147,7 +148,9 @@ bool registerClass() {
   wc.lpfnWndProc = groupListProc;
   wc.hInstance = appInstance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = CreateSolidBrush(kBackground);   // the class keeps it for the process
+  // Made once: a registration that fails leaves it for the next try.
+  static const win::Brush background(CreateSolidBrush(kBackground));
+  wc.hbrBackground = background.get();
   wc.lpszClassName = kClassName;
   registered = RegisterClassExW(&wc) != 0;
   return registered;

@@ -134,7 +134,9 @@ bool registerClass() {
   wc.lpfnWndProc = peersWindowProc;
   wc.hInstance = appInstance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = CreateSolidBrush(kBackground);   // the class keeps it for the process
+  // Made once: a registration that fails leaves it for the next try.
+  static const win::Brush background(CreateSolidBrush(kBackground));
+  wc.hbrBackground = background.get();
   wc.lpszClassName = kClassName;
   registered = RegisterClassExW(&wc) != 0;
   return registered;

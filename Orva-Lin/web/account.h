@@ -20,10 +20,17 @@ struct OwnProfileFields {
 };
 extern OwnProfileFields ownProfile;
 
-// Body length on success (0 for a non-200 status or an empty body, and for
-// a talker request with nothing new to fetch), -1 when the connection or
-// request failed, 1 when no session could be opened.
+// The member's own profile or parameters (the talker kinds return 0: the
+// talker card fetches on its own worker). Body length on success (0 for a
+// non-200 status or an empty body), -1 when the connection or request
+// failed, 1 when no session could be opened.
 std::int32_t fetchAccountResource(std::int32_t number, AccountKind kind);
 
-// Account refresh timer: the talker's picture and card when the talker changes.
+// Account refresh timer: asks the talker card's worker for the talker's
+// picture and card when the talker changes or the panel was repainted.
 void CALLBACK accountRefreshTick(HWND, UINT, UINT_PTR, DWORD);
+
+// Posted to the main window when the talker card's worker has ended an
+// exchange; the window then calls showArrivedTalkerCard.
+inline constexpr UINT kTalkerCardArrived = WM_APP + 43;
+void showArrivedTalkerCard();

@@ -1,5 +1,7 @@
-// The client's one HTTPS layer: synchronous requests to the web host, made
-// on the user-interface thread, each body read into one static buffer.
+// The client's one HTTPS layer: synchronous requests to the web host, each
+// with a deadline of a few seconds for the whole exchange. The window
+// thread's few requests (start-up, the parameters window) read into
+// responseBuffer; workers read into buffers of their own.
 #pragma once
 
 #include <windows.h>
@@ -56,6 +58,9 @@ std::int32_t fetchPathInto(const wchar_t* basePath, std::int32_t number, std::sp
 
 // GET of a path as it stands, counted on `counter`; results as fetchPath.
 std::int32_t getPath(const wchar_t* path, ActivityCounter& counter);
+// getPath into a buffer of the caller's, as fetchPathInto.
+std::int32_t getPathInto(const wchar_t* path, ActivityCounter& counter, std::span<std::uint8_t> buffer,
+                         std::size_t& length);
 
 // POST of `bytes` bytes as "multipart/form-data" (the services take the raw
 // record). The HTTP status, or -1 when the exchange failed; it does not

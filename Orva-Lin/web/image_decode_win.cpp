@@ -30,9 +30,8 @@ IStream* streamOver(const std::uint8_t* body, std::uint32_t length) {
   return stream;
 }
 
-}  // namespace
-
-HBITMAP decodePngBytes(const std::uint8_t* body, std::uint32_t length) {
+// width or height 0: the picture's own size.
+HBITMAP decodePng(const std::uint8_t* body, std::uint32_t length, int width, int height) {
   if (!body || length <= sizeof kPngSignature || std::memcmp(body, kPngSignature, sizeof kPngSignature) != 0)
     return nullptr;
   win::GdiplusSession gdiplus;
@@ -45,8 +44,29 @@ HBITMAP decodePngBytes(const std::uint8_t* body, std::uint32_t length) {
       !share::pictureSizeAccepted(picture.GetWidth(), picture.GetHeight()))
     return nullptr;
   HBITMAP out = nullptr;
-  if (picture.GetHBITMAP(kBehindTransparent, &out) != Gdiplus::Ok) return nullptr;
+  if (width <= 0 || height <= 0) {
+    if (picture.GetHBITMAP(kBehindTransparent, &out) != Gdiplus::Ok) return nullptr;
+    return out;
+  }
+  Gdiplus::Bitmap scaled(width, height, PixelFormat32bppARGB);
+  if (scaled.GetLastStatus() != Gdiplus::Ok) return nullptr;
+  {
+    Gdiplus::Graphics g(&scaled);
+    g.Clear(kBehindTransparent);
+    g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    if (g.DrawImage(&picture, 0, 0, width, height) != Gdiplus::Ok) return nullptr;
+  }
+  if (scaled.GetHBITMAP(kBehindTransparent, &out) != Gdiplus::Ok) return nullptr;
   return out;
+}
+
+}  // namespace
+
+HBITMAP decodePngBytes(const std::uint8_t* body, std::uint32_t length) { return decodePng(body, length, 0, 0); }
+
+HBITMAP decodePngScaled(const std::uint8_t* body, std::uint32_t length, int width, int height) {
+  return decodePng(body, length, width, height);
 }
 
 HBITMAP decodeImageResponse(const std::uint8_t* body, std::uint32_t length) {

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -95,6 +96,40 @@ void paint(HWND w) {
   drawUtf8Text(dc.get(), components, 80, 380, kYellow);
 }
 
+// The colour to store on the host, as kColourWanted | RGB; 0 when none
+// waits. A thread of its own posts it, so a slow host never holds up the
+// window; a colour chosen meanwhile is posted after, the last one winning.
+constexpr std::uint32_t kColourWanted = 0x1000000;
+std::atomic<std::uint32_t> colourWanted{0};
+std::atomic<bool> colourPosting{false};
+
+DWORD WINAPI ColourPostThread(void*) {
+  for (;;) {
+    const std::uint32_t wanted = colourWanted.exchange(0);
+    if (wanted) {
+      const std::uint16_t account = accountNumber.load(std::memory_order_relaxed);
+      std::uint8_t record[web::kColourRecordSize];
+      const web::ColourUpdate update{GetRValue(wanted), GetGValue(wanted), GetBValue(wanted), account};
+      wchar_t path[kServicePathUnits];
+      if (web::buildColourRecord(record, update) == sizeof record &&
+          buildServicePath(kUsersBase, account, kVariantParamsUpdate, std::span<wchar_t, kServicePathUnits>(path)))
+        postToHost(path, record, sizeof record);
+      continue;
+    }
+    colourPosting.store(false);
+    // A colour queued between the exchange and the store above is taken
+    // by this thread, unless the window already started another.
+    if (colourWanted.load() == 0 || colourPosting.exchange(true)) return 0;
+  }
+}
+
+void storeColour(COLORREF colour) {
+  colourWanted.store(kColourWanted | (colour & 0xFFFFFF));
+  if (colourPosting.exchange(true)) return;
+  win::Handle thread(CreateThread(nullptr, 0, ColourPostThread, nullptr, 0, nullptr));
+  if (!thread) colourPosting.store(false);
+}
+
 // The new colour holds at once for every panel; storing it on the host may
 // fail, silently: the next start takes the colour from the host again.
 void chooseColour(HWND w) {
@@ -105,13 +140,7 @@ void chooseColour(HWND w) {
   cc.Flags = CC_FULLOPEN | CC_RGBINIT;
   if (ChooseColorW(&cc)) {
     panelBackground.store(cc.rgbResult & 0xFFFFFF, std::memory_order_relaxed);
-    const std::uint16_t account = accountNumber.load(std::memory_order_relaxed);
-    std::uint8_t record[web::kColourRecordSize];
-    const web::ColourUpdate update{GetRValue(cc.rgbResult), GetGValue(cc.rgbResult), GetBValue(cc.rgbResult), account};
-    wchar_t path[kServicePathUnits];
-    if (web::buildColourRecord(record, update) == sizeof record &&
-        buildServicePath(kUsersBase, account, kVariantParamsUpdate, std::span<wchar_t, kServicePathUnits>(path)))
-      postToHost(path, record, sizeof record);
+    storeColour(cc.rgbResult);
   }
   InvalidateRect(mainWindow, nullptr, TRUE);
   InvalidateRect(w, nullptr, TRUE);

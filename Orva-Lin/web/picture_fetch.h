@@ -1,7 +1,7 @@
-// The picture fetch worker and its cache: member pictures for the group
+// The picture fetch workers and their cache: member pictures for the group
 // list and the peers window, and the channel's shared picture for the share
-// window, fetched on a thread of their own so that a slow web host never
-// holds up the panel. Windows ask, draw what is cached, and redraw when told
+// window, each kind fetched on a thread of its own so that a slow web host
+// never holds up the panel, nor a slow member picture the shared one. Windows ask, draw what is cached, and redraw when told
 // that a picture arrived.
 #pragma once
 
@@ -17,8 +17,8 @@ inline constexpr UINT kMemberPictureArrived = WM_APP + 40;
 // Posted to the window that asked for a channel's shared picture.
 inline constexpr UINT kSharePictureArrived = WM_APP + 41;
 
-// Starts the worker the first time (later calls do nothing). False when it
-// could not be started; callers then draw blank cells.
+// Starts the workers the first time (later calls do nothing). False when
+// they could not be started; callers then draw blank cells.
 bool startPictureWorker();
 
 // Opens a member-picture window (its class already registered) at the
@@ -39,5 +39,6 @@ grids::Fetch drawMemberPicture(HDC dc, std::int32_t member, int x, int y, int wi
 // kSharePictureArrived to `notify` when the fetch has ended.
 void requestSharePicture(int channel, HWND notify);
 // The decoded picture of the last request that answered, handed over to
-// the caller (none while nothing new has arrived).
-HBITMAP takeSharePicture();
+// the caller when it is the picture of `channel`; none while nothing new
+// has arrived, and none (the stale one freed) when it belongs to another.
+HBITMAP takeSharePicture(int channel);

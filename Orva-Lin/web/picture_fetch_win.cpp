@@ -16,11 +16,22 @@
 
 namespace {
 
-// The worker has a response buffer of its own rather than sharing
+// Each lane has a response buffer of its own rather than sharing
 // responseBuffer with the user-interface thread's requests: a lock held
-// across a fetch would stall the panel's own talker requests for as long as
-// the host takes to answer a picture, which is what the worker is for.
+// across a fetch would stall the panel for as long as the host takes to
+// answer a picture, which is what the workers are for.
+//
+// Two lanes: member pictures, one after another, and the channel's shared
+// picture on a thread of its own. With a slow host every member picture
+// takes up to a whole exchange deadline, and a queue of them would hold the
+// shared picture back for minutes; on its own lane it waits for nobody.
 std::uint8_t workerBuffer[kResponseBytes + 1];
+std::uint8_t shareBuffer[kResponseBytes + 1];
+
+// The cache keeps each face at the largest cell that shows one (the peers
+// window's); the group list's cells are half of it each way.
+constexpr int kCachedWidth = grids::kPeerCellWidth;
+constexpr int kCachedHeight = grids::kPeerCellHeight;
 
 constexpr int kMaxWatchers = 4;
 
@@ -34,8 +45,10 @@ HWND watchers[kMaxWatchers];
 int shareChannelWanted = -1;   // -1: nothing asked
 HWND shareNotify = nullptr;
 HBITMAP shareArrived = nullptr;
+int shareArrivedChannel = -1;  // the channel shareArrived belongs to
 
 win::Handle workerWake;        // auto-reset: set when work is queued
+win::Handle shareWake;         // auto-reset: set when a share picture is asked
 std::atomic<bool> workerStarted{false};
 
 class Locked {
@@ -48,25 +61,26 @@ class Locked {
 
 std::uint64_t nowMs() { return GetTickCount64(); }
 
-// A GET into the worker's buffer. The body length, 0 for an answer
-// without one, -1 when no answer came: failed exchanges are never decoded,
-// whatever the buffer holds.
-std::int32_t fetchIntoWorker(const wchar_t* base, std::int32_t number) {
+// A GET into a lane's buffer. The body length, 0 for an answer without
+// one, -1 when no answer came: failed exchanges are never decoded, whatever
+// the buffer holds.
+std::int32_t fetchInto(std::span<std::uint8_t> buffer, const wchar_t* base, std::int32_t number) {
   std::size_t length = 0;
-  const std::int32_t result = fetchPathInto(base, number, std::span<std::uint8_t>(workerBuffer), length);
+  const std::int32_t result = fetchPathInto(base, number, buffer, length);
   // The length tells a one-byte body from kFetchNoSession, which is 1 too.
   if (length == 0 && result != 0) return -1;
   return static_cast<std::int32_t>(length);
 }
 
 void fetchMember(std::int32_t member) {
-  const std::int32_t length = fetchIntoWorker(kUsersBase, member);
+  const std::int32_t length = fetchInto(std::span<std::uint8_t>(workerBuffer), kUsersBase, member);
   grids::Fetch outcome = grids::Fetch::Absent;
   win::Bitmap picture;
   if (length < 0) {
     outcome = grids::Fetch::Failed;
   } else if (length > 0) {
-    picture = win::Bitmap(decodePngBytes(workerBuffer, static_cast<std::uint32_t>(length)));
+    picture = win::Bitmap(
+        decodePngScaled(workerBuffer, static_cast<std::uint32_t>(length), kCachedWidth, kCachedHeight));
     outcome = picture ? grids::Fetch::Picture : grids::Fetch::Undecoded;
   }
   HWND notify[kMaxWatchers];
@@ -84,14 +98,15 @@ void fetchMember(std::int32_t member) {
 }
 
 void fetchShare(int channel, HWND notify) {
-  const std::int32_t length = fetchIntoWorker(kExchangeBase, channel);
+  const std::int32_t length = fetchInto(std::span<std::uint8_t>(shareBuffer), kExchangeBase, channel);
   win::Bitmap picture;
-  if (length > 0) picture = win::Bitmap(decodeImageResponse(workerBuffer, static_cast<std::uint32_t>(length)));
+  if (length > 0) picture = win::Bitmap(decodeImageResponse(shareBuffer, static_cast<std::uint32_t>(length)));
   {
     Locked hold;
     if (picture) {
       if (shareArrived) DeleteObject(shareArrived);
       shareArrived = picture.release();
+      shareArrivedChannel = channel;
     }
   }
   PostMessageW(notify, kSharePictureArrived, static_cast<WPARAM>(channel), 0);
@@ -99,23 +114,32 @@ void fetchShare(int channel, HWND notify) {
 
 DWORD WINAPI PictureFetchThread(void*) {
   for (;;) {
-    int shareChannel = -1;
-    HWND notify = nullptr;
     std::int32_t member = -1;
     {
       Locked hold;
-      shareChannel = shareChannelWanted;
+      member = pictures::takeNext(book);
+    }
+    if (member >= 0)
+      fetchMember(member);
+    else
+      WaitForSingleObject(workerWake.get(), INFINITE);
+  }
+}
+
+DWORD WINAPI ShareFetchThread(void*) {
+  for (;;) {
+    int channel = -1;
+    HWND notify = nullptr;
+    {
+      Locked hold;
+      channel = shareChannelWanted;
       notify = shareNotify;
       shareChannelWanted = -1;
-      if (shareChannel < 0) member = pictures::takeNext(book);
     }
-    if (shareChannel >= 0) {
-      fetchShare(shareChannel, notify);
-    } else if (member >= 0) {
-      fetchMember(member);
-    } else {
-      WaitForSingleObject(workerWake.get(), INFINITE);
-    }
+    if (channel >= 0)
+      fetchShare(channel, notify);
+    else
+      WaitForSingleObject(shareWake.get(), INFINITE);
   }
 }
 
@@ -155,9 +179,16 @@ bool startPictureWorker() {
     lockMade = true;
   }
   if (!workerWake) workerWake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!workerWake) return false;
-  win::Handle thread(CreateThread(nullptr, 0, PictureFetchThread, nullptr, 0, nullptr));
-  if (!thread) return false;
+  if (!shareWake) shareWake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!workerWake || !shareWake) return false;
+  const auto start = [](LPTHREAD_START_ROUTINE body) {
+    return static_cast<bool>(win::Handle(CreateThread(nullptr, 0, body, nullptr, 0, nullptr)));
+  };
+  static bool memberLane = false;
+  static bool shareLane = false;
+  if (!memberLane) memberLane = start(PictureFetchThread);
+  if (!shareLane) shareLane = start(ShareFetchThread);
+  if (!memberLane || !shareLane) return false;
   workerStarted.store(true);
   return true;
 }
@@ -224,13 +255,17 @@ void requestSharePicture(int channel, HWND notify) {
     shareChannelWanted = channel;
     shareNotify = notify;
   }
-  wakeWorker();
+  SetEvent(shareWake.get());
 }
 
-HBITMAP takeSharePicture() {
+HBITMAP takeSharePicture(int channel) {
   if (!workerStarted.load()) return nullptr;
   Locked hold;
   HBITMAP b = shareArrived;
   shareArrived = nullptr;
+  if (b && shareArrivedChannel != channel) {
+    DeleteObject(b);   // an older fetch that landed after the channel changed
+    b = nullptr;
+  }
   return b;
 }

@@ -27,7 +27,8 @@ constexpr std::size_t kPathChars = 260;        // 259 and the terminator
 constexpr int kMaxAnsiPathBytes = 200;
 
 // Sent whole, whatever the file's size; static so that an upload allocates
-// nothing. The POST thread owns it while uploadBusy is set.
+// nothing. Whoever holds uploadBusy owns it: the dialog and the reading of
+// the file, then the POST thread.
 std::uint8_t uploadRecord[web::kUploadRecordSize];
 std::int32_t fileSize = 0;
 std::int32_t fileNameLength = 0;
@@ -104,8 +105,11 @@ DWORD WINAPI UploadThread(void*) {
 
 }  // namespace
 
-std::int32_t uploadSharedImage(std::int32_t channel, HWND notify) {
-  if (uploadBusy.load()) return -1;
+namespace {
+
+// Fills the record and starts the POST thread; kUploadStarted, 0 when no
+// file was chosen, -1 on a failure. Runs with uploadBusy held.
+std::int32_t startUpload(std::int32_t channel, HWND notify) {
   countActivity();
   wchar_t path[kPathChars];
   if (!chooseFile(path)) return 0;
@@ -123,11 +127,18 @@ std::int32_t uploadSharedImage(std::int32_t channel, HWND notify) {
   if (!web::fillUploadTrailer(uploadRecord, fileSize, name, channel)) return -1;
   std::memcpy(&fileNameLength, uploadRecord + web::kUploadNameLengthOffset, sizeof fileNameLength);
   uploadNotify = notify;
-  uploadBusy.store(true);
   win::Handle thread(CreateThread(nullptr, 0, UploadThread, nullptr, 0, nullptr));
-  if (!thread) {
-    uploadBusy.store(false);
-    return -1;
-  }
-  return kUploadStarted;
+  return thread ? kUploadStarted : -1;
+}
+
+}  // namespace
+
+std::int32_t uploadSharedImage(std::int32_t channel, HWND notify) {
+  // Taken before the file dialog: the dialog runs a message loop of its
+  // own, in which "Envoyer" can be chosen again, and a second upload must
+  // not rewrite the record that the first is sending.
+  if (uploadBusy.exchange(true)) return -1;
+  const std::int32_t result = startUpload(channel, notify);
+  if (result != kUploadStarted) uploadBusy.store(false);
+  return result;
 }

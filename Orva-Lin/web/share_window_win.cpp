@@ -22,8 +22,10 @@ constexpr int kHeight = 600;
 bool shareWindowOpen = false;
 bool shareImageFetched = false;
 // Kept after the window closes; replaced (and the old one freed) by the
-// next picture that decodes.
+// next picture that decodes. Shown only while its channel is the current
+// one: a window opened on another channel waits for its own.
 win::Bitmap shareBitmap;
+int shareBitmapChannel = -1;
 HWND shareWindow = nullptr;
 
 int channelNumber() { return relaxed(channelPort) - proto::kVoicePortBase; }
@@ -35,7 +37,7 @@ void drawSharedPicture(HWND w, HDC dc) {
     requestSharePicture(channelNumber(), w);
     shareImageFetched = true;
   }
-  if (!shareBitmap) return;
+  if (!shareBitmap || shareBitmapChannel != channelNumber()) return;
   BITMAP bm{};
   if (!GetObjectW(shareBitmap.get(), sizeof bm, &bm)) return;
   RECT client{};
@@ -84,7 +86,7 @@ void toggleShareWindow() {
   }
   shareWindowOpen = true;
   startPictureWorker();
-  if (HBITMAP stale = takeSharePicture()) DeleteObject(stale);   // from a window closed before it came
+  takeSharePicture(-1);   // frees one that came for a window closed before it
   RECT main{};
   GetWindowRect(mainWindow, &main);
   shareWindow = registerClass() ? CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPEDWINDOW, main.left - 200,
@@ -106,8 +108,9 @@ LRESULT CALLBACK shareCanvasProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       paint(w);
       return 0;
     case kSharePictureArrived:
-      if (HBITMAP arrived = takeSharePicture()) {
+      if (HBITMAP arrived = takeSharePicture(channelNumber())) {
         shareBitmap.reset(arrived);
+        shareBitmapChannel = channelNumber();
         InvalidateRect(w, nullptr, TRUE);
       }
       return 0;

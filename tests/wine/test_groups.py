@@ -23,6 +23,7 @@ SHARE_TITLE = "Orva-Lin Echange et Partage"
 GROUP_WIDTH, PEERS_WIDTH = 666, 315
 RELAY_BIN = harness.BUILD / "servers" / "relay" / "orva-relay"
 
+IDM_SEND = 32001             # the share window's "Envoyer"
 CHANNEL_FRAME = (100, 130)
 NETWORK_RING = (420, 380)
 ANIMATION = (425, 525)
@@ -156,9 +157,15 @@ class Groups(unittest.TestCase):
                     if harness.near(img.pixel(origin[0] + w - 30, origin[1] + 51 * r - 25), RED)]
             return rows[0] if len(rows) == 1 else None
         first = harness.poll(lambda: marker_row(bed.screen()), 10, what="one red marker")
-        time.sleep(2.2)
-        second = harness.poll(lambda: marker_row(bed.screen()), 10, what="one red marker")
-        self.assertNotEqual(second, first)   # it walks down one row a second
+        # It walks down one row a second; closed just after a step, the list
+        # reopens at the next row, where it stopped.
+        moved = harness.poll(lambda: (lambda r: r if r not in (None, first) else None)(marker_row(bed.screen())),
+                             10, interval=0.1, what="the marker's next row")
+        self.close(CHANNEL_FRAME, GROUP_TITLE)
+        win = self.toggle(CHANNEL_FRAME, GROUP_TITLE, GROUP_WIDTH)
+        origin = client_origin(win, BLUE)
+        again = harness.poll(lambda: marker_row(bed.screen()), 10, interval=0.1, what="the marker after reopening")
+        self.assertEqual(again, moved % 10 + 1)
 
     def test_2_peers_window_follows_members(self):
         win = self.toggle(NETWORK_RING, PEERS_TITLE, PEERS_WIDTH)
@@ -235,6 +242,11 @@ class Sharing(unittest.TestCase):
             what="the sender's share window")
         menu(sender_share, "Down", "Down", "Return")             # Fichier > Envoyer
         dialog = bed.wait_window("^(Open|Ouvrir)$", timeout=30, regex=True)
+        # The dialog has no owner: "Envoyer" can be chosen again while it is
+        # open, and must not start a second upload over the first.
+        bed.dialog(SHARE_TITLE, IDM_SEND)
+        time.sleep(3)
+        self.assertEqual(bed.find_windows("^(Open|Ouvrir)$", regex=True), [dialog], "a second file dialog")
         bed.type_text(dialog, "Z:" + str(picture).replace("/", "\\"))
         bed.key(dialog, "Return")
         # The host keeps its own PNG of what it was sent (404 until then);

@@ -216,6 +216,7 @@ class Companion(unittest.TestCase):
                         f"not the typed text: {harness.collapse(heard)}")
         harness.poll(lambda: editor_text(bed) == "", 10, what="the editor to be cleared")
         self.assertTrue(talvo.alive())
+        self.typed_text_goes_first_and_closing_mid_speech_releases_the_client(talvo, twid, probe)
 
         # The last utterance stays in the temporary folder: the whole WAV and
         # its bare samples.
@@ -228,6 +229,28 @@ class Companion(unittest.TestCase):
         pcm = array.array("h", samples)
         self.assertTrue(harness.holds_sequence(harness.tone_bursts(pcm, rate),
                                                harness.speech_engine_pattern(TYPED)))
+
+    def typed_text_goes_first_and_closing_mid_speech_releases_the_client(self, talvo, twid, probe):
+        long_text = " ".join([TYPED] * 6)   # its first bursts are TYPED's; about 6 s of speech
+        self.type_text(bed, twid, long_text)
+        since = bed.recorder.mark()
+        for _ in range(3):
+            probe.send(NOTHING_HERE.encode("cp1252"), ("127.0.0.1", harness.companion_port()))
+        bed.recorder.wait_sound(since, timeout=10)   # the first of them is being spoken
+        self.send(bed, twid)
+        got = probe.recv(10)
+        self.assertEqual(got and got[0], b"T")
+        keyed = bed.recorder.mark()
+        time.sleep(LEAD + 2.0)
+        heard = harness.tone_bursts(bed.recorder.samples(keyed, bed.recorder.mark()), harness.RECORD_RATE)
+        self.assertTrue(harness.holds_sequence(heard, harness.speech_engine_pattern(TYPED)),
+                        f"the typed text did not come first: {harness.collapse(heard)}")
+        self.assertFalse(harness.holds_sequence(heard, harness.speech_engine_pattern(NOTHING_HERE)))
+        _, _, width, _ = bed.geometry(twid)
+        bed.click(twid, width - 12, 11)           # the caption's close button, mid-utterance
+        got = probe.recv(2)
+        self.assertEqual(got and got[0], b"R")
+        talvo.wait(15)
 
     def test_a_failed_utterance_still_releases_the_client_and_keeps_the_text(self):
         self.start_pair(bed, vp.private_loopback(), extra_env={"ORVA_TEST_SPEECH_FAIL": "1"})

@@ -2,7 +2,7 @@
 prefix trusts the local CA; the client validates as Windows does): the
 member's colour at start-up, the talker card when another member talks,
 the parameters window storing a new colour, and the client without its web
-host. Observed from outside: screenshots, dialogs, the relay's datagrams and
+host or with one that stalls. Observed from outside: screenshots, dialogs, the relay's datagrams and
 what the web host serves afterwards."""
 
 import socket
@@ -196,6 +196,43 @@ class WebClient(unittest.TestCase):
         shot = bed.screen()
         self.assertTrue(harness.near(mean(self.panel(shot, BACKGROUND_SPOT)), (0, 0, 0), 8))
         self.assertLess(sum(1 for p in self.panel(shot, NAME_LINE) if min(p) > 200), 5)
+
+    def test_6_a_stalling_or_mute_host_never_holds_up_the_window(self):
+        proxy = harness.DelayProxy(("127.0.0.1", host.port))
+        channel_2 = vp.bind_udp(relay.addr, vp.VOICE_PORT + 2)
+        self.addCleanup(proxy.close)
+        self.addCleanup(channel_2.close)
+
+        def polls_move(key):
+            channel_2.settimeout(0)
+            while True:
+                try:
+                    channel_2.recv(2048)
+                except OSError:
+                    break
+            t = time.monotonic()
+            bed.key(self.wid, key)
+            channel_2.settimeout(5)
+            try:
+                channel_2.recv(2048)
+            except OSError:
+                return float("inf")
+            return time.monotonic() - t
+
+        # The talker picture stalls for 40 s: a channel key still acts at once.
+        self.start(OWN, f"localhost:{proxy.port}")
+        self.wait_panel(BACKGROUND_SPOT, lambda c: not harness.near(c, (0, 0, 0), 12), "the member's colour")
+        proxy.delay = 40
+        relay.stream_tone(self.voice_address(), 440, 1.0, talker=TALKER)
+        time.sleep(1.5)   # the card's request is under way
+        self.assertLess(polls_move("2"), 1.0)
+        # Mute from the start: the greeting leaves within 15 s, keys work.
+        companion.drain()
+        launched = time.monotonic()
+        self.start(OWN, f"localhost:{proxy.port}")
+        self.assertIsNotNone(companion.recv(15 - (time.monotonic() - launched)), "no greeting within 15 s")
+        harness.log(f"greeting {time.monotonic() - launched:.1f} s after launch with a mute host")
+        self.assertLess(polls_move("2"), 1.0)
 
     def test_5_member_without_parameters_is_told_the_defaults_are_used(self):
         self.start(UNKNOWN, host.address)

@@ -1,7 +1,8 @@
 /* dlgctl: drives a dialog of this wineserver the way a user would fill it,
  * for dialogs whose controls have no fixed place on the screen.
  *   dlgctl.exe TITLE ID TEXT   sets the text of control ID (as typing would)
- *   dlgctl.exe TITLE ID        presses button ID
+ *   dlgctl.exe TITLE ID        presses button ID, or chooses menu command ID
+ *                              of a window that has no control ID
  * Exit code 0 when the window and the control were found. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -19,7 +20,7 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     id = _wtoi(argv[2]);
     control = GetDlgItem(dialog, id);
-    if (!control)
+    if (!control && argc == 4)
         return 1;
     if (argc == 4) {
         /* WM_SETTEXT is marshalled across processes; the edit control tells
@@ -29,5 +30,5 @@ int wmain(int argc, wchar_t **argv)
         return 0;
     }
     /* Posted: the dialog may close, and a modal loop must not hold us. */
-    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control) ? 0 : 1;
+    return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, control ? BN_CLICKED : 0), (LPARAM)control) ? 0 : 1;
 }
