@@ -28,10 +28,13 @@ constexpr std::uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0
 // for body bytes.
 constexpr int kStepMs = 3000;
 // The whole exchange, body included, so that a host that dribbles a byte
-// every couple of seconds ends too. The largest body the client takes (a
-// 10 MB shared picture) comes whole within it on a 10 Mbit/s line; a step
-// already under way can add at most kStepMs to it.
+// every couple of seconds ends too. A profile or a face comes whole well
+// within it; a step already under way can add at most kStepMs to it.
 constexpr std::uint64_t kExchangeMs = 8000;
+// A large body (a shared picture of up to 10 MB) earns more time by the
+// bytes that have come, at the pace of a poor line (256 kbit/s): a member on
+// slow ADSL still gets the picture, a dribbling host still runs out of time.
+constexpr std::uint64_t kSlowLineBytesPerSecond = 32 * 1024;
 
 // Only TLS 1.2 and 1.3. Windows 10 before 1903 knows no 1.3 in WinHTTP and
 // refuses the flag: it then gets 1.2 alone.
@@ -79,13 +82,18 @@ win::Internet openRequest(Connection& c, const wchar_t* verb, const wchar_t* pat
   return request;
 }
 
-// The body is read against the exchange's deadline: each call checks it.
+// The body is read against the exchange's deadline, moved on by what has
+// come: each call checks it.
 struct BodyRead {
   HINTERNET request;
   std::uint64_t deadline;
+  std::uint64_t received = 0;
 };
 
 bool pastDeadline(std::uint64_t deadline) { return GetTickCount64() >= deadline; }
+bool pastDeadline(const BodyRead& body) {
+  return pastDeadline(body.deadline + body.received * 1000 / kSlowLineBytesPerSecond);
+}
 
 bool connect(Connection& c) {
   wchar_t host[config::kHostChars];
@@ -96,7 +104,7 @@ bool connect(Connection& c) {
 
 bool requestAvailable(void* context, std::uint32_t& bytes) {
   const BodyRead& body = *static_cast<const BodyRead*>(context);
-  if (pastDeadline(body.deadline)) return false;
+  if (pastDeadline(body)) return false;
   DWORD n = 0;
   const bool ok = WinHttpQueryDataAvailable(body.request, &n);
   bytes = n;
@@ -104,11 +112,12 @@ bool requestAvailable(void* context, std::uint32_t& bytes) {
 }
 
 bool requestRead(void* context, std::uint8_t* into, std::uint32_t bytes, std::uint32_t& got) {
-  const BodyRead& body = *static_cast<const BodyRead*>(context);
-  if (pastDeadline(body.deadline)) return false;
+  BodyRead& body = *static_cast<BodyRead*>(context);
+  if (pastDeadline(body)) return false;
   DWORD n = 0;
   const bool ok = WinHttpReadData(body.request, into, bytes, &n);
   got = n;
+  body.received += n;
   return ok;
 }
 
