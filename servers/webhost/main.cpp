@@ -5,12 +5,16 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <thread>
@@ -24,7 +28,7 @@ namespace {
 Options opts;
 
 constexpr const char* kUsage =
-    "usage: orva-webhost [--data DIR] [--bind ADDR] [--port N] [--cert PEM --key PEM]\n"
+    "usage: orva-webhost [--data DIR] [--bind ADDR] [--port N] [--cert PEM --key PEM] [--front ADDR]\n"
     "       orva-webhost [--data DIR] member add N --prenom P --ville V --phrase F [options]\n"
     "       orva-webhost [--data DIR] member set N [options]\n"
     "       orva-webhost [--data DIR] member list\n"
@@ -36,10 +40,16 @@ constexpr const char* kUsage =
     "  --port N       port (default 443; 0 picks a free one)\n"
     "  --cert PEM     certificate chain (default DIR/cert.pem)\n"
     "  --key PEM      private key (default DIR/key.pem)\n"
+    "  --front ADDR   the reverse proxy: its X-Real-IP names the client; from any\n"
+    "                 other peer the header is ignored\n"
     "Member options:\n"
     "  --prenom P --ville V --phrase F --jour J --email E --folder D\n"
     "  --background RRGGBB   panel colour, red first\n"
-    "  --password W          password of the member page ('' removes it)\n"
+    "  --password            asks the member page's password on the terminal\n"
+    "  --password-stdin      reads it from the first line of standard input\n"
+    "  --no-password         removes it: the member cannot sign in\n"
+    "  --publish-email yes|no   e-mail in the public client.xml (default no)\n"
+    "  --keep-colour yes|no     refuse the client's colour posts (default no)\n"
     "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n";
 
 int usage(const char* problem) {
@@ -62,6 +72,37 @@ std::string today() {
   char text[16];
   std::strftime(text, sizeof text, "%d/%m/%Y", &local);
   return text;
+}
+
+// A password never comes from the arguments, which every user of the
+// machine can read in the process list and which stay in shell histories.
+bool readPassword(bool fromTerminal, std::string& out) {
+  out.clear();
+  if (!fromTerminal) {
+    if (!std::getline(std::cin, out)) return false;
+    if (!out.empty() && out.back() == '\r') out.pop_back();
+    return !out.empty() && out.size() <= 1024;
+  }
+  const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (tty < 0) return false;
+  termios saved{};
+  const bool isTty = tcgetattr(tty, &saved) == 0;
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  if (isTty) tcsetattr(tty, TCSAFLUSH, &quiet);
+  std::string lines[2];
+  const char* prompts[2] = {"Mot de passe : ", "\nLe même, encore : "};
+  for (int k = 0; k < 2; ++k) {
+    if (write(tty, prompts[k], std::strlen(prompts[k])) < 0) break;
+    char c;
+    while (read(tty, &c, 1) == 1 && c != '\n' && lines[k].size() <= 1024) lines[k] += c;
+  }
+  if (isTty) tcsetattr(tty, TCSAFLUSH, &saved);
+  if (write(tty, "\n", 1) < 0) {}
+  close(tty);
+  if (lines[0] != lines[1]) return std::fputs("orva-webhost: the two passwords differ\n", stderr), false;
+  out = lines[0];
+  return !out.empty() && out.size() <= 1024;
 }
 
 constexpr const char* kFieldOptions[kFieldCount] = {"--prenom", "--ville", "--phrase",
@@ -105,12 +146,16 @@ int member(int argc, char** argv) {
     profile.field[Folder] = std::to_string(number);
   }
   bool given[kFieldCount] = {};
-  const char* password = nullptr;
+  std::string passwordFrom;
   const char* picturePath = nullptr;
-  for (int i = 2; i < argc; i += 2) {
+  for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--password" || option == "--password-stdin" || option == "--no-password") {
+      passwordFrom = option;
+      continue;
+    }
     if (i + 1 >= argc) return usage((option + " needs a value").c_str());
-    const char* value = argv[i + 1];
+    const char* value = argv[++i];
     bool known = false;
     for (int f = 0; f < kFieldCount; ++f) {
       if (option != kFieldOptions[f]) continue;
@@ -126,8 +171,10 @@ int member(int argc, char** argv) {
       if (!parseRgb(value, profile.red, profile.green, profile.blue))
         return usage("--background: six hexadecimal digits, red first (RRGGBB)");
       known = true;
-    } else if (option == "--password") {
-      password = value;
+    } else if (option == "--publish-email" || option == "--keep-colour") {
+      const std::string answer = value;
+      if (answer != "yes" && answer != "no") return usage((option + ": yes or no").c_str());
+      (option == "--publish-email" ? profile.emailPublic : profile.colourLocked) = answer == "yes";
       known = true;
     } else if (option == "--picture") {
       picturePath = value;
@@ -137,6 +184,10 @@ int member(int argc, char** argv) {
   }
   if (create && !(given[Prenom] && given[Ville] && given[Phrase]))
     return usage("member add needs --prenom, --ville and --phrase");
+  std::string password;
+  if (!passwordFrom.empty() && passwordFrom != "--no-password" &&
+      !readPassword(passwordFrom == "--password", password))
+    return std::fprintf(stderr, "orva-webhost: no password read (one line, 1 to 1024 bytes)\n"), 2;
 
   std::string small, large;
   if (picturePath) {
@@ -157,10 +208,11 @@ int member(int argc, char** argv) {
     case SaveResult::Missing: return std::fprintf(stderr, "orva-webhost: no member %d\n", number), 1;
     case SaveResult::Error: return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
   }
-  if (password) {
-    const std::string hash = *password ? hashPassword(password) : std::string();
-    if (*password && hash.empty()) return std::fprintf(stderr, "orva-webhost: cannot hash the password\n"), 1;
-    if (!savePasswordHash(number, hash)) return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
+  if (!passwordFrom.empty()) {
+    const std::string hash = password.empty() ? std::string() : hashPassword(password);
+    if (!password.empty() && hash.empty()) return std::fprintf(stderr, "orva-webhost: cannot hash the password\n"), 1;
+    // A new password ends every session opened with the old one.
+    if (!changePassword(number, hash)) return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
   }
   std::printf("member %d %s\n", number, create ? "added" : "updated");
   return 0;
@@ -198,22 +250,26 @@ int serve() {
   // Nagle's algorithm on, the body then waits for the client's delayed ACK,
   // 40 ms per request on a kept-alive connection.
   server.set_tcp_nodelay(true);
+  // Every wait for the peer has a deadline: a silent connection is dropped
+  // after 5 s whether it is between requests or in the middle of one. (A
+  // peer trickling a byte every few seconds is the front's to stop: it
+  // times whole headers and bodies.)
   server.set_keep_alive_max_count(100);
   server.set_keep_alive_timeout(5);
-  server.set_read_timeout(20);
-  server.set_write_timeout(20);
-  // The upload record is 10,000,268 bytes; a picture from the member page may
-  // be a little more with its form around it. Anything past this is refused
-  // by the library before it is read.
-  server.set_payload_max_length(24 * 1000 * 1000);
+  server.set_read_timeout(5);
+  server.set_write_timeout(10);
+  // Each route bounds its own body before reading it (addRequestGuards);
+  // this is the library's backstop.
+  server.set_payload_max_length(largestBody());
   server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
     if (res.status >= 400 || req.method == "POST")
-      logLine("%s %s %s -> %d", req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status);
+      logLine("%s %s %s -> %d", clientAddress(req).c_str(), req.method.c_str(), req.path.c_str(), res.status);
   });
   server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     res.status = 500;
     res.set_content("erreur interne\n", "text/plain; charset=utf-8");
   });
+  addRequestGuards(server);
   addClientRoutes(server);
   addPageRoutes(server);
 
@@ -254,12 +310,12 @@ int serve() {
 const Options& options() { return opts; }
 
 void logLine(const char* format, ...) {
-  char line[512];
+  char line[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  std::fprintf(stderr, "orva-webhost: %s\n", line);
+  std::fprintf(stderr, "orva-webhost: %s\n", escapeLogText(line).c_str());
 }
 
 int run(int argc, char** argv) {
@@ -274,6 +330,7 @@ int run(int argc, char** argv) {
     else if (arg == "--bind") opts.bind = value;
     else if (arg == "--cert") opts.cert = value;
     else if (arg == "--key") opts.key = value;
+    else if (arg == "--front") opts.front = value;
     else if (arg == "--port") {
       char* end = nullptr;
       const long port = std::strtol(value, &end, 10);

@@ -10,6 +10,7 @@
 
 namespace httplib {
 class Server;
+struct Request;
 }
 
 namespace webhost {
@@ -26,6 +27,11 @@ inline constexpr std::size_t kFieldBytes[kFieldCount] = {64, 64, 128, 64, 128, 6
 struct Profile {
   std::string field[kFieldCount];
   std::uint8_t red = 0, green = 0, blue = 0;
+  // The member's own choices on the member page. client.xml is public for
+  // every number, so the e-mail address goes in it only when asked; a locked
+  // colour is kept whatever params.php is sent (it carries no credential).
+  bool emailPublic = false;
+  bool colourLocked = false;
 };
 
 // The text of a value as the XML carries it: é becomes "&#xE9;", the one
@@ -87,7 +93,18 @@ SaveResult saveMember(int number, const Profile& profile, bool create, const std
                       const std::string* large);
 bool saveBackground(int number, std::uint8_t red, std::uint8_t green, std::uint8_t blue,
                     bool& found);
+struct Colour {
+  std::uint8_t red, green, blue;
+};
+// The colours the member had before, the latest first (a few at most).
+bool loadColourHistory(int number, std::vector<Colour>& out);
+// Goes back to the latest colour of the history and drops it from there;
+// undone is false when there was none.
+bool undoBackground(int number, bool& undone);
 bool savePasswordHash(int number, const std::string& hash);
+// Stores a new hash and ends every session of the member but keepToken's
+// (none kept when it is empty).
+bool changePassword(int number, const std::string& hash, const std::string& keepToken = {});
 Found loadPasswordHash(int number, std::string& hash);
 bool removeMember(int number, bool& found);
 struct MemberLine {
@@ -107,8 +124,11 @@ bool createSession(int number, std::string& token, std::string& formKey);
 Found loadSession(const std::string& token, int& number, std::string& formKey);
 void dropSession(const std::string& token);
 
+// Argon2id in libsodium's string form; older PBKDF2 hashes still check.
 std::string hashPassword(std::string_view password);
 bool checkPassword(std::string_view password, const std::string& hash);
+// True for a hash older or cheaper than what hashPassword makes today.
+bool passwordNeedsRehash(const std::string& hash);
 std::string randomHex(int bytes);
 
 // ---- HTTP ----------------------------------------------------------------------
@@ -117,9 +137,24 @@ struct Options {
   std::string bind = "0.0.0.0";
   int port = 443;
   std::string cert, key;
+  // The reverse proxy's address: only a connection from it may name the
+  // client in X-Real-IP. Empty: the TCP peer is always the client.
+  std::string front;
 };
 const Options& options();
 
+// The client's address, as every limit and log line counts it.
+std::string clientAddress(const httplib::Request& req);
+// Answers what must not reach a route before any of its body is read: a
+// body without a length, a length past the route's bound, unknown methods;
+// and drops a Range header asking for more than one range.
+void addRequestGuards(httplib::Server& server);
+// The largest body any route takes, for the library's own bound.
+std::size_t largestBody();
+// Limits on what the client's unauthenticated posts may do per hour; false
+// (answer 429) once a limit is reached. Counted before any work is done.
+bool allowColourPost(int number, const std::string& address);
+bool allowUpload(int channel, const std::string& address);
 void addClientRoutes(httplib::Server& server);
 void addPageRoutes(httplib::Server& server);
 
@@ -127,6 +162,16 @@ void addPageRoutes(httplib::Server& server);
 bool makePortraits(std::span<const std::uint8_t> bytes, std::string& small, std::string& large,
                    std::string& error);
 
+// One line on stderr; control characters of the values become \xNN, so a
+// request cannot forge a line of its own.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- Request texts ----------------------------------------------------------------
+std::string escapeLogText(std::string_view text);
+// The client sends file names in the Windows ANSI code page. False for a
+// control character or a byte the code page leaves undefined.
+bool cp1252ToUtf8(std::string_view text, std::string& out);
+// "bytes=A-B", "bytes=A-" or "bytes=-N": one well-formed range.
+bool isSingleRange(std::string_view header);
 
 }  // namespace webhost
