@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """The member page in headless Chromium: a member signs in with the password
 the operator set, edits the profile and the portrait with the plain HTML
-form, and the client's client.xml and images.php show the change.
+form, and the client's client.xml and images.php show the change; then
+publishes the e-mail, undoes a colour, locks it against the client's
+unauthenticated post, and changes the password, which ends the other
+sessions.
 
     pages_test.py WEBHOST_BIN TLS_DIR [SCREENSHOT]
 
@@ -9,10 +12,12 @@ Run with Debian's python3 (its selenium and chromium-driver packages).
 """
 import base64
 import hashlib
+import http.client
 import os
 import shutil
 import signal
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -62,7 +67,8 @@ def main():
             f.write(b"P6 120 160 255\n" + bytes(
                 v for y in range(160) for x in range(120) for v in (2 * x, y, 200 - y)))
         subprocess.run([BIN, "--data", data, "member", "add", "7", "--prenom", "Zoé", "--ville",
-                        "Besançon", "--phrase", "Bonjour", "--password", "motdepasse-7"], check=True)
+                        "Besançon", "--phrase", "Bonjour", "--password-stdin"], input=b"motdepasse-7\n",
+                       check=True)
         host = subprocess.Popen([BIN, "--data", data, "--bind", "127.0.0.1", "--port", "0",
                                  "--cert", os.path.join(TLS, "localhost.pem"),
                                  "--key", os.path.join(TLS, "localhost.key")],
@@ -74,6 +80,15 @@ def main():
         def fetch(path):
             with urllib.request.urlopen(base + path, context=tls) as r:
                 return r.read()
+
+        def raw(method, path, body=None, headers=None):
+            """Status and headers of one request, redirects not followed."""
+            c = http.client.HTTPSConnection("localhost", port, context=tls, timeout=30)
+            c.request(method, path, body, headers or {})
+            r = c.getresponse()
+            r.read()
+            c.close()
+            return r.status, r.headers
 
         old_portrait = fetch("/users/7/images.php?N=2")
 
@@ -131,6 +146,47 @@ def main():
               "a phrase the client could not hold is refused")
         check(element(fetch("/users/7/client.xml"), "PHRASE") == "Un café et ça repart !",
               "the refused edit left the stored phrase")
+
+        browser.get(base + "/membre/profil")
+        save = (By.XPATH, "//button[text()='Enregistrer']")
+        browser.find_element(By.ID, "email").send_keys("zoe@exemple.fr")
+        submit(*save)
+        check(element(fetch("/users/7/client.xml"), "EMAIL") == "",
+              "the e-mail stays out of the public client.xml by default")
+        check("public" in browser.find_element(By.XPATH, "//input[@id='publier']/../following-sibling::small").text,
+              "the page says why")
+        browser.find_element(By.ID, "publier").click()
+        submit(*save)
+        check(element(fetch("/users/7/client.xml"), "EMAIL") == "zoe@exemple.fr",
+              "a published e-mail is in client.xml")
+
+        first = element(fetch("/users/7/params.xml"), "BACKGROUND")
+        browser.execute_script("document.getElementById('couleur').value = '#00ff00'")
+        submit(*save)
+        check(element(fetch("/users/7/params.xml"), "BACKGROUND") == "00FF00", "the page changes the colour")
+        submit(By.ID, "annuler")
+        check("Couleur précédente rétablie" in browser.find_element(By.CLASS_NAME, "ok").text and
+              element(fetch("/users/7/params.xml"), "BACKGROUND") == first,
+              "undo brings the previous colour back")
+
+        browser.find_element(By.ID, "verrou").click()
+        submit(*save)
+        status, _ = raw("POST", "/users/7/params.php", struct.pack("<5i", 1, 255, 0, 0, 7),
+                        {"Content-Type": "multipart/form-data"})
+        check(status == 403 and element(fetch("/users/7/params.xml"), "BACKGROUND") == first,
+              "a kept colour refuses the client's post and stays")
+
+        status, headers = raw("POST", "/membre/connexion", "numero=7&motdepasse=motdepasse-7",
+                              {"Content-Type": "application/x-www-form-urlencoded"})
+        other = {"Cookie": headers["Set-Cookie"].split(";")[0]}
+        check(status == 303 and raw("GET", "/membre/profil", None, other)[0] == 200,
+              "a second session opens elsewhere")
+        browser.find_element(By.ID, "actuel").send_keys("motdepasse-7")
+        browser.find_element(By.ID, "nouveau").send_keys("nouveau-secret-7")
+        submit(By.XPATH, "//button[text()='Changer le mot de passe']")
+        check("Mot de passe changé" in browser.find_element(By.CLASS_NAME, "ok").text,
+              "the member changes the password")
+        check(raw("GET", "/membre/profil", None, other)[0] == 303, "which ends the other session")
 
         browser.get(base + "/membre/profil")
         if SHOT:
