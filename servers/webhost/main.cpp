@@ -5,8 +5,8 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -91,14 +91,14 @@ bool readPassword(bool fromTerminal, std::string& out) {
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   if (isTty) tcsetattr(tty, TCSAFLUSH, &quiet);
   std::string lines[2];
-  const char* prompts[2] = {"Mot de passe : ", "\nLe même, encore : "};
+  const char* prompts[2] = {"Password: ", "\nThe same again: "};
   for (int k = 0; k < 2; ++k) {
     if (write(tty, prompts[k], std::strlen(prompts[k])) < 0) break;
     char c;
     while (read(tty, &c, 1) == 1 && c != '\n' && lines[k].size() <= 1024) lines[k] += c;
   }
   if (isTty) tcsetattr(tty, TCSAFLUSH, &saved);
-  if (write(tty, "\n", 1) < 0) {}
+  if (write(tty, "\n", 1) < 0) perror("orva-webhost: /dev/tty");
   close(tty);
   if (lines[0] != lines[1]) return std::fputs("orva-webhost: the two passwords differ\n", stderr), false;
   out = lines[0];

@@ -361,8 +361,7 @@ void profileForm(httplib::Response& res, int number, const Profile& p, const std
           "<br>"
           "<label for=\"photo\">Nouveau portrait (PNG, JPEG, GIF, BMP ; facultatif)</label>"
           "<input type=\"file\" id=\"photo\" name=\"photo\" accept=\"image/*\">"
-          "<br><button type=\"submit\">Enregistrer</button></form>"
-          ;
+          "<br><button type=\"submit\">Enregistrer</button></form>";
   std::vector<Colour> history;
   loadColourHistory(number, history);
   if (!history.empty()) {
@@ -433,8 +432,7 @@ void saveProfile(const httplib::Request& req, httplib::Response& res) {
 }
 
 // The small forms of the member page: signed in, and carrying the form key.
-int signedInForm(const httplib::Request& req, httplib::Response& res) {
-  std::string formKey;
+int signedInForm(const httplib::Request& req, httplib::Response& res, std::string& formKey) {
   const int number = signedIn(req, &formKey);
   if (!number) {
     signInForm(res, "Votre session a expiré : reconnectez-vous.", 401);
@@ -448,7 +446,8 @@ int signedInForm(const httplib::Request& req, httplib::Response& res) {
 }
 
 void undoColour(const httplib::Request& req, httplib::Response& res) {
-  const int number = signedInForm(req, res);
+  std::string formKey;
+  const int number = signedInForm(req, res, formKey);
   if (!number) return;
   bool undone = false;
   if (!undoBackground(number, undone)) return sendPage(res, "Erreur", "<h1>Erreur du serveur</h1>", 500);
@@ -457,13 +456,12 @@ void undoColour(const httplib::Request& req, httplib::Response& res) {
 }
 
 void changeOwnPassword(const httplib::Request& req, httplib::Response& res) {
-  const int number = signedInForm(req, res);
+  std::string formKey;
+  const int number = signedInForm(req, res, formKey);
   if (!number) return;
   const std::string fresh = req.get_param_value("nouveau");
   Profile profile;
   if (loadProfile(number, profile) != Found::Yes) return signInForm(res, "Ce compte n'existe plus.", 404);
-  std::string formKey;
-  signedIn(req, &formKey);
   const Check check = checkMemberPassword(req, number, req.get_param_value("actuel"));
   if (refusedCheck(check, res)) return;
   if (check != Check::Good)
