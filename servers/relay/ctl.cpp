@@ -71,6 +71,24 @@ void listMembers() {
   }
 }
 
+// One line per channel, every channel, for the web host's console and other
+// scripts: "key value" pairs, so fields can be added without breaking a reader.
+void listChannels() {
+  char version[24] = "none";
+  if (state.config.minVersion) formatVersion(state.config.minVersion, version, sizeof version);
+  say("load %llu capacity %d pace %d members %d min-version %s\n",
+      static_cast<unsigned long long>(state.perSecond), state.config.capacity, state.pace,
+      state.memberCount, version);
+  for (int ch = 0; ch < proto::kChannelCount; ++ch) {
+    const Channel& c = state.channels[ch];
+    say("channel %d members %d talker %u voice-blocks %llu accounts", ch, c.count,
+        c.floorHolder != kNoMember ? state.members[c.floorHolder].account : 0u,
+        static_cast<unsigned long long>(c.voiceBlocks));
+    for (int i = 0; i < c.count; ++i) say(" %u", state.members[c.members[i]].account);
+    say("\n");
+  }
+}
+
 void runCommand(char* line) {
   char* save = nullptr;
   const char* verb = strtok_r(line, " \t\r\n", &save);
@@ -79,6 +97,8 @@ void runCommand(char* line) {
     say("error: empty command\n");
   } else if (std::strcmp(verb, "members") == 0) {
     listMembers();
+  } else if (std::strcmp(verb, "channels") == 0) {
+    listChannels();
   } else if (std::strcmp(verb, "counters") == 0) {
     for (int k = 0; k < kCounterCount; ++k) {
       say("%s %llu\n", kCounterNames[k], static_cast<unsigned long long>(state.counters[k]));
@@ -188,8 +208,8 @@ int runCtlClient(int argc, char** argv) {
     if (std::strcmp(argv[i], "--ctl") == 0 && i + 1 < argc) {
       path = argv[++i];
     } else if (std::strcmp(argv[i], "--help") == 0) {
-      std::printf("usage: orva-relay ctl [--ctl PATH] members | close ACCOUNT | "
-                  "min-version V | counters\n");
+      std::printf("usage: orva-relay ctl [--ctl PATH] members | channels | "
+                  "close ACCOUNT | min-version V | counters\n");
       return 0;
     } else {
       int n = std::snprintf(command + used, sizeof command - used, "%s%s", used ? " " : "",
@@ -202,8 +222,8 @@ int runCtlClient(int argc, char** argv) {
     }
   }
   if (used == 0) {
-    std::fprintf(stderr, "usage: orva-relay ctl [--ctl PATH] members | close ACCOUNT | "
-                         "min-version V | counters\n");
+    std::fprintf(stderr, "usage: orva-relay ctl [--ctl PATH] members | channels | "
+                         "close ACCOUNT | min-version V | counters\n");
     return 2;
   }
   sockaddr_un sa;

@@ -185,11 +185,12 @@ void onVoice(int channel, const sockaddr_in& from, const net::Voice& voice, std:
     ++state.counters[kDropAccount];
     return;
   }
+  Channel& c = state.channels[channel];
   if (channel == proto::kEchoChannel) {
+    ++c.voiceBlocks;
     recordEcho(index, voice.pcm, now);
     return;
   }
-  Channel& c = state.channels[channel];
   if (c.floorHolder != kNoMember && c.floorHolder != index) {
     ++state.counters[kDropFloorBusy];
     return;
@@ -200,6 +201,7 @@ void onVoice(int channel, const sockaddr_in& from, const net::Voice& voice, std:
     logLine("floor ch %d taken by acct %u", channel, m.account);
   }
   c.lastVoiceUs = now;
+  ++c.voiceBlocks;
   const std::size_t slot = c.head % kQueue;
   std::memcpy(c.blocks[slot], voice.pcm.data(), proto::kPcmBlockBytes);
   c.talkers[slot] = m.account;
@@ -215,6 +217,7 @@ void updateLoad(std::int64_t now) {
   loadSlot = (loadSlot + 1) % 4;
   std::uint64_t perSecond = 0;
   for (std::uint64_t w : state.loadWindows) perSecond += w;
+  state.perSecond = perSecond;
   const std::uint64_t capacity = state.config.capacity > 0 ? state.config.capacity : 1;
   const std::uint64_t level = perSecond * (proto::kPaceMax + 1) / capacity;
   state.pace = level > static_cast<std::uint64_t>(proto::kPaceMax) ? proto::kPaceMax

@@ -58,6 +58,7 @@ struct Channel {
   std::int16_t members[kMaxMembers];   // join order, for list replies
   int floorHolder;
   std::int64_t lastVoiceUs;
+  std::uint64_t voiceBlocks;   // voice blocks taken: the floor holder's, every sender's on the echo channel
   std::uint64_t head;
   std::uint16_t talkers[proto::kListenerQueueBlocks];
   std::uint8_t blocks[proto::kListenerQueueBlocks][proto::kPcmBlockBytes];
@@ -95,6 +96,7 @@ struct Relay {
   std::uint64_t loadWindows[4];
   std::uint64_t loadMark;
   std::uint64_t traffic;      // datagrams in and out, for the pace value
+  std::uint64_t perSecond;    // datagrams over the last second, as the pace value saw them
   std::uint8_t tx[proto::kDatagramBytes];
 };
 

@@ -33,9 +33,11 @@ bool postBound(const std::string& path, BodyBound& bound) {
   if (path == "/echange/pc_img_share_post.php") bound = {web::kUploadRecordSize, kRecordSlack};
   else if (path.rfind("/users/", 0) == 0 && path.ends_with("/params.php")) bound = {web::kColourRecordSize, kRecordSlack};
   // A portrait of up to the upload's size, with the profile's fields around it.
-  else if (path == "/membre/profil") bound = {web::kUploadContentSize + 64 * 1024, 0};
+  else if (path == "/membre/profil" || path == "/console/membre") bound = {web::kUploadContentSize + 64 * 1024, 0};
   else if (path == "/membre/connexion" || path == "/membre/couleur" || path == "/membre/motdepasse" ||
-           path == "/membre/deconnexion") bound = {4096, 0};
+           path == "/membre/deconnexion" || path == "/console/connexion" || path == "/console/deconnexion" ||
+           path == "/console/action")
+    bound = {4096, 0};
   else return false;
   return true;
 }

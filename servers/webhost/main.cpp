@@ -33,6 +33,7 @@ constexpr const char* kUsage =
     "       orva-webhost [--data DIR] member set N [options]\n"
     "       orva-webhost [--data DIR] member list\n"
     "       orva-webhost [--data DIR] member remove N\n"
+    "       orva-webhost [--data DIR] operator add NAME | operator remove NAME | operator list\n"
     "\n"
     "Serves the members' profiles, pictures and the shared-picture board over HTTPS.\n"
     "  --data DIR     data folder holding webhost.db (default ./webhost-data)\n"
@@ -42,6 +43,7 @@ constexpr const char* kUsage =
     "  --key PEM      private key (default DIR/key.pem)\n"
     "  --front ADDR   the reverse proxy: its X-Real-IP names the client; from any\n"
     "                 other peer the header is ignored\n"
+    "  --relay-ctl PATH  the relay's control socket, read by the operator's console (/console)\n"
     "Member options:\n"
     "  --prenom P --ville V --phrase F --jour J --email E --folder D\n"
     "  --background RRGGBB   panel colour, red first\n"
@@ -50,7 +52,8 @@ constexpr const char* kUsage =
     "  --no-password         removes it: the member cannot sign in\n"
     "  --publish-email yes|no   e-mail in the public client.xml (default no)\n"
     "  --keep-colour yes|no     refuse the client's colour posts (default no)\n"
-    "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n";
+    "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n"
+    "operator add reads the password from the terminal (not echoed) or standard input.\n";
 
 int usage(const char* problem) {
   if (problem) std::fprintf(stderr, "orva-webhost: %s (see orva-webhost --help)\n", problem);
@@ -272,6 +275,7 @@ int serve() {
   addRequestGuards(server);
   addClientRoutes(server);
   addPageRoutes(server);
+  addConsoleRoutes(server);
 
   int port = opts.port;
   if (port == 0) {
@@ -300,6 +304,7 @@ int serve() {
     logLine("signal %d: stopping", signal);
     server.stop();
   }).detach();
+  if (!opts.relayCtl.empty()) startActivitySampler();
   std::printf("listening on %s:%d\n", opts.bind.c_str(), port);
   std::fflush(stdout);
   return server.listen_after_bind() ? 0 : 1;
@@ -331,6 +336,7 @@ int run(int argc, char** argv) {
     else if (arg == "--cert") opts.cert = value;
     else if (arg == "--key") opts.key = value;
     else if (arg == "--front") opts.front = value;
+    else if (arg == "--relay-ctl") opts.relayCtl = value;
     else if (arg == "--port") {
       char* end = nullptr;
       const long port = std::strtol(value, &end, 10);
@@ -347,6 +353,7 @@ int run(int argc, char** argv) {
   }
   if (i < argc) {
     if (std::strcmp(argv[i], "member") == 0) return member(argc - i - 1, argv + i + 1);
+    if (std::strcmp(argv[i], "operator") == 0) return operatorCommand(argc - i - 1, argv + i + 1);
     return usage((std::string("unknown command ") + argv[i]).c_str());
   }
   return serve();

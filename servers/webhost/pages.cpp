@@ -45,6 +45,8 @@ small{color:#aaa}
 input[type=checkbox]{margin-right:8px}
 )";
 
+}  // namespace
+
 std::string utf8(const wchar_t* text) {
   std::string out;
   for (; *text; ++text) {
@@ -63,7 +65,7 @@ std::string utf8(const wchar_t* text) {
   return out;
 }
 
-std::string page(std::string_view title, std::string_view body) {
+static std::string page(std::string_view title, std::string_view body) {
   std::string html = "<!DOCTYPE html>\n<html lang=\"fr\"><head><meta charset=\"utf-8\">"
                      "<meta name=\"viewport\" content=\"width=device-width\"><title>";
   html += htmlEscape(title);
@@ -77,7 +79,7 @@ std::string page(std::string_view title, std::string_view body) {
   return html;
 }
 
-void sendPage(httplib::Response& res, std::string_view title, std::string_view body, int status = 200) {
+void sendPage(httplib::Response& res, std::string_view title, std::string_view body, int status) {
   res.status = status;
   res.set_header("Cache-Control", "no-store");
   res.set_header("X-Frame-Options", "DENY");
@@ -89,6 +91,21 @@ void redirect(httplib::Response& res, const std::string& to) {
   res.status = 303;
   res.set_header("Location", to);
 }
+
+std::string cookieValue(const httplib::Request& req, std::string_view name) {
+  const std::string cookies = req.get_header_value("Cookie");
+  const std::string key = std::string(name) + "=";
+  for (std::size_t at = 0; at < cookies.size();) {
+    while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
+    std::size_t end = cookies.find(';', at);
+    if (end == std::string::npos) end = cookies.size();
+    if (cookies.compare(at, key.size(), key) == 0) return cookies.substr(at + key.size(), end - at - key.size());
+    at = end;
+  }
+  return {};
+}
+
+namespace {
 
 // ---- Static pages ------------------------------------------------------------
 void home(const httplib::Request&, httplib::Response& res) {
@@ -220,18 +237,7 @@ void boardPage(const httplib::Request& req, httplib::Response& res) {
 }
 
 // ---- Member page -------------------------------------------------------------------
-std::string cookieToken(const httplib::Request& req) {
-  const std::string cookies = req.get_header_value("Cookie");
-  const std::string key = std::string(kCookie) + "=";
-  for (std::size_t at = 0; at < cookies.size();) {
-    while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
-    std::size_t end = cookies.find(';', at);
-    if (end == std::string::npos) end = cookies.size();
-    if (cookies.compare(at, key.size(), key) == 0) return cookies.substr(at + key.size(), end - at - key.size());
-    at = end;
-  }
-  return {};
-}
+std::string cookieToken(const httplib::Request& req) { return cookieValue(req, kCookie); }
 
 // The signed-in member, or 0.
 int signedIn(const httplib::Request& req, std::string* formKey = nullptr) {
@@ -324,6 +330,7 @@ void signOut(const httplib::Request& req, httplib::Response& res) {
   redirect(res, "/membre");
 }
 
+constexpr std::size_t kColoursShown = 5;
 constexpr const char* kFieldLabels[kFieldCount] = {"Prénom", "Ville", "Phrase", "Jour", "E-mail", "Dossier"};
 constexpr const char* kFieldInputs[kFieldCount] = {"prenom", "ville", "phrase", "jour", "email", "dossier"};
 
@@ -362,11 +369,12 @@ void profileForm(httplib::Response& res, int number, const Profile& p, const std
           "<label for=\"photo\">Nouveau portrait (PNG, JPEG, GIF, BMP ; facultatif)</label>"
           "<input type=\"file\" id=\"photo\" name=\"photo\" accept=\"image/*\">"
           "<br><button type=\"submit\">Enregistrer</button></form>";
-  std::vector<Colour> history;
-  loadColourHistory(number, history);
+  std::vector<ColourEntry> history;
+  colourHistory(number, history);
+  if (history.size() > kColoursShown) history.resize(kColoursShown);
   if (!history.empty()) {
     body += "<h2>Mes dernières couleurs</h2><p>";
-    for (const Colour& c : history)
+    for (const ColourEntry& c : history)
       body += "<span class=\"pastille\" title=\"#" + rgbText(c.red, c.green, c.blue) + "\" style=\"background:#" +
               rgbText(c.red, c.green, c.blue) + "\"></span> ";
     body += "</p><form method=\"post\" action=\"/membre/couleur\">" + hidden +

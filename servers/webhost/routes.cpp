@@ -144,7 +144,8 @@ void postParams(const httplib::Request& req, httplib::Response& res,
   // member is a client fault, not an order to change someone else.
   if (colour.account != number) return refuse(res, 400, "le numéro du corps diffère de celui du chemin");
   // The record carries no credential: anyone can send it for any number.
-  // The member can lock their colour, and nobody can change it in a loop.
+  // The member (or the operator) can lock the colour, and nobody can change
+  // it in a loop.
   const std::string address = clientAddress(req);
   if (!allowColourPost(number, address)) return tooMany(res, "trop de changements de couleur, réessayez plus tard");
   Profile profile;
@@ -153,7 +154,7 @@ void postParams(const httplib::Request& req, httplib::Response& res,
     case Found::No: return refuse(res, 404, "membre inconnu");
     case Found::Error: return refuse(res, 500, "erreur de la base");
   }
-  if (profile.colourLocked) return refuse(res, 403, "couleur verrouillée par le membre");
+  if (profile.colourLocked) return refuse(res, 403, "couleur verrouillée (par le membre ou l'opérateur)");
   bool found = false;
   if (!saveBackground(number, colour.red, colour.green, colour.blue, found))
     return refuse(res, 500, "erreur de la base");

@@ -34,22 +34,14 @@ CREATE TABLE IF NOT EXISTS shares (
   picture BLOB NOT NULL, thumb BLOB NOT NULL, name TEXT NOT NULL, stamp INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS sessions (
   token TEXT PRIMARY KEY, number INTEGER NOT NULL, formkey TEXT NOT NULL, expires INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS colours (
-  number INTEGER NOT NULL, stamp INTEGER NOT NULL,
-  red INTEGER NOT NULL, green INTEGER NOT NULL, blue INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS colours_by_member ON colours (number, stamp);
 )";
 
 // Columns added since the first stores; an existing member keeps the safe
-// choice (e-mail not published, colour not locked). Each fails harmlessly
-// once the column is there.
+// choice (e-mail not published). Each fails harmlessly once the column is
+// there. (colour_locked comes with the console's schema.)
 constexpr const char* kAddedColumns[] = {
     "ALTER TABLE members ADD COLUMN email_public INTEGER NOT NULL DEFAULT 0",
-    "ALTER TABLE members ADD COLUMN colour_locked INTEGER NOT NULL DEFAULT 0",
 };
-
-// Colours a member can go back to from the member page.
-constexpr int kColourHistory = 5;
 
 constexpr long kSessionSeconds = 8 * 3600;
 
@@ -131,28 +123,6 @@ void readProfile(Statement& q, int first, Profile& out) {
   out.colourLocked = q.columnInt(first + 10) != 0;
 }
 
-// Inside a transaction: keeps the member's present colour in the history
-// when it is about to change to another one, and only the last few.
-bool rememberColour(int number, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-  Statement now("SELECT red, green, blue FROM members WHERE number = ?");
-  if (!now) return false;
-  now.integer(1, number);
-  if (now.step() != SQLITE_ROW) return true;
-  if (now.columnInt(0) == red && now.columnInt(1) == green && now.columnInt(2) == blue) return true;
-  Statement add("INSERT INTO colours (number, stamp, red, green, blue) VALUES (?, "
-                "coalesce((SELECT max(stamp) + 1 FROM colours WHERE number = ?), 1), ?, ?, ?)");
-  Statement trim("DELETE FROM colours WHERE number = ? AND stamp NOT IN "
-                 "(SELECT stamp FROM colours WHERE number = ? ORDER BY stamp DESC LIMIT ?)");
-  if (!add || !trim) return false;
-  add.integer(1, number);
-  add.integer(2, number);
-  for (int i = 0; i < 3; ++i) add.integer(3 + i, now.columnInt(i));
-  trim.integer(1, number);
-  trim.integer(2, number);
-  trim.integer(3, kColourHistory);
-  return add.step() == SQLITE_DONE && trim.step() == SQLITE_DONE;
-}
-
 // Sessions are found by the SHA-256 of their token: the store never holds
 // a token that could be replayed as a cookie.
 std::string tokenDigest(const std::string& token) {
@@ -181,8 +151,10 @@ bool openStore(const std::string& dataDir, std::string& error) {
     error = "libsodium";
     return false;
   }
-  return true;
+  return applyConsoleSchema(check.get(), error);
 }
+
+sqlite3* storeDatabase() { return db(); }
 
 Found loadProfile(int number, Profile& out) {
   Statement q((std::string("SELECT ") + kProfileColumns + " FROM members WHERE number = ?").c_str());
@@ -220,7 +192,6 @@ SaveResult saveMember(int number, const Profile& p, bool create, const std::stri
   }
   if (create && exists) return SaveResult::Exists;
   if (!create && !exists) return SaveResult::Missing;
-  if (!create && !rememberColour(number, p.red, p.green, p.blue)) return SaveResult::Error;
   Statement q(create ? "INSERT INTO members (prenom, ville, phrase, jour, email, folder, red, green, blue, small, large, "
                        "email_public, colour_locked, number) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                      : "UPDATE members SET prenom = ?, ville = ?, phrase = ?, jour = ?, email = ?, folder = ?, "
@@ -242,7 +213,7 @@ SaveResult saveMember(int number, const Profile& p, bool create, const std::stri
 
 bool saveBackground(int number, std::uint8_t red, std::uint8_t green, std::uint8_t blue, bool& found) {
   Transaction t;
-  if (!t.open || !rememberColour(number, red, green, blue)) return false;
+  if (!t.open) return false;
   Statement q("UPDATE members SET red = ?, green = ?, blue = ? WHERE number = ?");
   if (!q) return false;
   q.integer(1, red);
@@ -265,34 +236,28 @@ bool savePasswordHash(int number, const std::string& hash) {
   return t.commit();
 }
 
-bool loadColourHistory(int number, std::vector<Colour>& out) {
-  Statement q("SELECT red, green, blue FROM colours WHERE number = ? ORDER BY stamp DESC");
-  if (!q) return false;
-  q.integer(1, number);
-  int rc;
-  while ((rc = q.step()) == SQLITE_ROW)
-    out.push_back({static_cast<std::uint8_t>(q.columnInt(0)), static_cast<std::uint8_t>(q.columnInt(1)),
-                   static_cast<std::uint8_t>(q.columnInt(2))});
-  return rc == SQLITE_DONE;
-}
-
 bool undoBackground(int number, bool& undone) {
   undone = false;
   Transaction t;
   if (!t.open) return false;
-  Statement last("SELECT stamp, red, green, blue FROM colours WHERE number = ? ORDER BY stamp DESC LIMIT 1");
+  Statement last("SELECT id, red, green, blue FROM colour_history WHERE number = ? ORDER BY id DESC LIMIT 1");
   if (!last) return false;
   last.integer(1, number);
   const int rc = last.step();
   if (rc == SQLITE_DONE) return true;
   if (rc != SQLITE_ROW) return false;
+  // The history's trigger keeps the colour this replaces as the newest
+  // entry; an undo drops it with the entry it went back to, so a second
+  // undo goes one step further back instead of returning.
   Statement set("UPDATE members SET red = ?, green = ?, blue = ? WHERE number = ?");
-  Statement drop("DELETE FROM colours WHERE number = ? AND stamp = ?");
+  Statement drop("DELETE FROM colour_history WHERE number = ? AND "
+                 "(id = ? OR id = (SELECT max(id) FROM colour_history WHERE number = ?))");
   if (!set || !drop) return false;
   for (int i = 0; i < 3; ++i) set.integer(1 + i, last.columnInt(1 + i));
   set.integer(4, number);
   drop.integer(1, number);
   drop.integer(2, last.columnInt(0));
+  drop.integer(3, number);
   if (set.step() != SQLITE_DONE || drop.step() != SQLITE_DONE) return false;
   undone = true;
   return t.commit();

@@ -8,9 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "common/protocol.h"
+
+struct sqlite3;
+
 namespace httplib {
 class Server;
 struct Request;
+struct Response;
 }
 
 namespace webhost {
@@ -93,13 +98,8 @@ SaveResult saveMember(int number, const Profile& profile, bool create, const std
                       const std::string* large);
 bool saveBackground(int number, std::uint8_t red, std::uint8_t green, std::uint8_t blue,
                     bool& found);
-struct Colour {
-  std::uint8_t red, green, blue;
-};
-// The colours the member had before, the latest first (a few at most).
-bool loadColourHistory(int number, std::vector<Colour>& out);
-// Goes back to the latest colour of the history and drops it from there;
-// undone is false when there was none.
+// Goes back to the newest colour of the history (colourHistory) and drops
+// it from there; undone is false when there was none.
 bool undoBackground(int number, bool& undone);
 bool savePasswordHash(int number, const std::string& hash);
 // Stores a new hash and ends every session of the member but keepToken's
@@ -140,6 +140,7 @@ struct Options {
   // The reverse proxy's address: only a connection from it may name the
   // client in X-Real-IP. Empty: the TCP peer is always the client.
   std::string front;
+  std::string relayCtl;   // the relay's control socket, for the console; empty: no relay
 };
 const Options& options();
 
@@ -173,5 +174,91 @@ std::string escapeLogText(std::string_view text);
 bool cp1252ToUtf8(std::string_view text, std::string& out);
 // "bytes=A-B", "bytes=A-" or "bytes=-N": one well-formed range.
 bool isSingleRange(std::string_view header);
+// Page helpers of pages.cpp, shared with the console: every HTML answer goes
+// through sendPage (its security headers and no-store).
+std::string utf8(const wchar_t* text);
+void sendPage(httplib::Response& res, std::string_view title, std::string_view body, int status = 200);
+void redirect(httplib::Response& res, const std::string& to);
+std::string cookieValue(const httplib::Request& req, std::string_view name);
+
+// ---- Operator's console (console*.cpp, activity.cpp, store_console.cpp) ------------------
+sqlite3* storeDatabase();   // this thread's connection
+bool applyConsoleSchema(sqlite3* db, std::string& error);
+
+SaveResult addOperator(const std::string& name, const std::string& hash);
+bool removeOperator(const std::string& name, bool& found);
+bool listOperators(std::vector<std::string>& out);
+Found loadOperatorHash(const std::string& name, std::string& hash);
+// The store keeps only a digest of the token.
+bool createOperatorSession(const std::string& name, std::string& token, std::string& formKey);
+Found loadOperatorSession(const std::string& token, std::string& name, std::string& formKey);
+void dropOperatorSession(const std::string& token);
+// 1..32 letters, digits, '.', '-', '_'.
+bool validOperatorName(std::string_view name);
+int operatorCommand(int argc, char** argv);
+
+struct AuditLine {
+  long long stamp;
+  std::string who, what;
+};
+bool addAudit(const std::string& who, std::string_view what);
+bool loadAudit(int offset, int limit, std::vector<AuditLine>& out, int& total);   // newest first
+
+bool searchMembers(std::string_view query, int offset, int limit, std::vector<MemberLine>& out, int& total);
+Found shareExists(int channel);
+bool removeShare(int channel, bool& found);
+
+// The colour lock refuses the client's colour record (params.php) for that
+// member; every colour change leaves the replaced colour in the history
+// (20 kept per member).
+struct ColourEntry {
+  long long id, stamp;
+  std::uint8_t red, green, blue;
+};
+Found colourLocked(int number, bool& locked);
+bool setColourLocked(int number, bool locked, bool& found);
+bool colourHistory(int number, std::vector<ColourEntry>& out);   // newest first
+bool restoreColour(int number, long long entry, ColourEntry& restored, bool& found);
+
+// The relay, read through its control socket.
+struct RelayChannel {
+  int members = 0;
+  int talker = 0;   // 0: nobody holds the floor
+  unsigned long long voiceBlocks = 0;
+  std::vector<int> accounts;
+};
+struct RelayView {
+  long long load = 0;
+  int capacity = 0, pace = 0, members = 0;
+  std::string minVersion;
+  RelayChannel channel[proto::kChannelCount];
+  std::vector<std::pair<std::string, unsigned long long>> counters;
+};
+// One command, one reply (at most 1 MB, 2 s); false with a French reason.
+bool relayCommand(const std::string& command, std::string& reply, std::string& error);
+bool parseRelayChannels(std::string_view text, RelayView& out);
+// Answers within half a second may be shared between callers.
+bool readRelay(RelayView& out, std::string& error);
+void forgetRelayView();   // after a command that changes what the relay answers
+
+struct ActivitySample {
+  int channel, members;
+  long long talkMs;
+};
+struct ActivityRow {
+  long long stamp;
+  int channel, members;
+  long long talkMs;
+};
+bool saveActivity(long long stamp, const ActivitySample* samples, int count);   // drops rows past 30 days
+bool loadActivity(long long since, std::vector<ActivityRow>& out);
+// Talk time of all channels per hour (stamp of the hour, ms).
+bool loadHourlyTalk(long long since, std::vector<std::pair<long long, long long>>& out);
+void startActivitySampler();
+// Per channel: members present and talk time over the last 24 h, and the
+// busiest hours of the week, as inline SVG.
+std::string activityHtml(long long now);
+
+void addConsoleRoutes(httplib::Server& server);
 
 }  // namespace webhost

@@ -663,6 +663,24 @@ TEST_F(RelayTest, OperatorCommands) {
   EXPECT_EQ(rc, 1);
 }
 
+TEST_F(RelayTest, ChannelsCommandNamesTheTalkerAndCountsItsBlocks) {
+  Client& talker = client(1901, 2);
+  Client& listener = client(1902, 2);
+  int sent = 0;
+  std::string during;
+  runClients(server, {&talker, &listener}, 800, [&](std::int64_t t) {
+    while (sent < 8 && t >= 50000 + sent * kBlockUs) sendVoice(server, talker, static_cast<std::uint32_t>(sent++));
+    if (during.empty() && sent == 8) during = runCtl(server, "channels");
+  });
+  EXPECT_NE(during.find("channel 2 members 2 talker 1901 voice-blocks 8 accounts 1901 1902\n"),
+            std::string::npos) << during;
+  EXPECT_NE(during.find("channel 3 members 0 talker 0 voice-blocks 0 accounts\n"), std::string::npos);
+  const std::string after = runCtl(server, "channels");
+  EXPECT_EQ(after.rfind("load ", 0), 0u) << after;
+  EXPECT_NE(after.find(" min-version none\n"), std::string::npos) << after;
+  EXPECT_NE(after.find("channel 2 members 2 talker 0 voice-blocks 8"), std::string::npos) << after;
+}
+
 TEST(RelayCommandLine, HelpBadOptionsAndBusyAddress) {
   struct Case {
     std::string args;

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -694,6 +695,94 @@ TEST_F(WebHost, PagesAreServedInFrenchAndTheInstallerOffersWhatTheDataFolderHold
   EXPECT_EQ(zip, "MZ");
   ASSERT_EQ(host.get("/echange/canal.php?F=5", &html), 200);
   EXPECT_NE(html.find("Au caf"), std::string::npos);
+}
+
+// "orva-webhost --data DIR operator ARGS", the password (if any) on standard input.
+int operatorCommand(const Host& host, const std::string& args, const std::string& password = "") {
+  const std::string command = "printf '%s\\n' '" + password + "' | " + ORVA_WEBHOST_BIN + " --data " + host.dir +
+                              " operator " + args + " >" + host.dir + "/operator.out 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(WebHost, OperatorCommandsAndAPagedSearchOfAThousandMembers) {
+  const struct {
+    std::string args, password;
+    int exit;
+  } cases[] = {
+      {"add alice", "console-alice", 0}, {"add alice", "console-alice", 1}, {"add bob", "court", 2},
+      {"add carl", "console-carl", 0},
+      {"add 'bad name'", "console-alice", 2}, {"add bob", "", 2}, {"remove carol", "", 1},
+      {"frobnicate", "", 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(operatorCommand(host, c.args, c.password), c.exit) << c.args;
+  ASSERT_EQ(operatorCommand(host, "list"), 0);
+  std::string listed;
+  std::getline(std::ifstream(host.dir + "/operator.out"), listed);
+  EXPECT_EQ(listed, "alice");
+
+  // 999 more members straight into the store, as a grown community has them.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((host.dir + "/webhost.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "WITH RECURSIVE n(i) AS (SELECT 8 UNION ALL SELECT i + 1 FROM n WHERE i < 1006) "
+                         "INSERT INTO members (number, prenom, ville, phrase, jour, email, folder, red, green, blue, small, large) "
+                         "SELECT i, 'Membre' || i, CASE WHEN i % 100 = 0 THEN 'Lyon' ELSE 'Ville' END, 'x', '', '', i, 0, 0, 0, x'', x'' FROM n",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  // Two samples of channel 2 in the last hour: 3 and 1 members, a minute of talk each.
+  const long long now = static_cast<long long>(std::time(nullptr)) / 60 * 60;
+  const std::string samples = "INSERT INTO activity VALUES (" + std::to_string(now - 600) + ", 2, 3, 60000), (" +
+                              std::to_string(now - 540) + ", 2, 1, 60000)";
+  ASSERT_EQ(sqlite3_exec(db, samples.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+
+  auto c = host.client();
+  auto signIn = c->Post("/console/connexion", "nom=alice&motdepasse=console-alice", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(signIn);
+  ASSERT_EQ(signIn->status, 303);
+  const std::string cookie = signIn->get_header_value("Set-Cookie");
+  ASSERT_EQ(cookie.rfind("orva_console=", 0), 0u) << cookie;
+  const httplib::Headers session = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
+  const struct {
+    const char* path;
+    const char* shows;
+    const char* first;   // first row of the page, or "" for none
+  } searches[] = {
+      {"/console/membres", "1000 membres · page 1 sur 20", "?N=7\""},
+      {"/console/membres?page=20", "page 20 sur 20", "?N=957\""},
+      {"/console/membres?q=Lyon&page=1", "10 membres · page 1 sur 1", "?N=100\""},
+      {"/console/membres?q=421", "1 membre · page 1 sur 1", "?N=421\""},
+      {"/console/membres?q=%25", "0 membre · page 1 sur 1", ""},
+  };
+  for (const auto& s : searches) {
+    auto r = c->Get(s.path, session);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << s.path;
+    EXPECT_NE(r->body.find(s.shows), std::string::npos) << s.path;
+    const auto rows = r->body.find("<table id=\"membres\">");
+    const auto firstRow = r->body.find("<a href=\"/console/membre", rows);
+    if (*s.first) EXPECT_EQ(r->body.compare(firstRow + 24, std::strlen(s.first), s.first), 0) << s.path;
+    else EXPECT_EQ(firstRow, std::string::npos) << s.path;
+  }
+  auto console = c->Get("/console", session);
+  ASSERT_TRUE(console);
+  EXPECT_NE(console->body.find("<title>il y a 1 h : 2 membres en moyenne</title>"), std::string::npos);
+  EXPECT_NE(console->body.find("<title>il y a 1 h : 2 min</title>"), std::string::npos);
+  EXPECT_NE(console->body.find("Le relais ne répond pas : aucun relais n&#39;est configuré"), std::string::npos);
+  auto anonymous = c->Get("/console/membres");
+  ASSERT_TRUE(anonymous);
+  EXPECT_EQ(anonymous->status, 401);
+  EXPECT_EQ(operatorCommand(host, "remove alice"), 0);
+  auto removed = c->Get("/console/membres", session);
+  ASSERT_TRUE(removed);
+  EXPECT_EQ(removed->status, 401) << "a removed operator's session ends with the account";
+  for (const char* password : {"a", "b", "c", "d", "e", "console-carl"}) {
+    auto r = c->Post("/console/connexion", std::string("nom=carl&motdepasse=") + password,
+                     "application/x-www-form-urlencoded");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, password[1] ? 429 : 401) << "five misses lock the name, the right password too";
+  }
 }
 
 }  // namespace

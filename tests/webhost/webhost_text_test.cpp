@@ -42,7 +42,9 @@ TEST(WebhostText, Windows1252NamesBecomeUtf8) {
   for (const auto& c : cases) {
     std::string out;
     EXPECT_EQ(cp1252ToUtf8(c.in, out), c.ok) << c.in;
-    if (c.ok) EXPECT_EQ(out, c.out) << c.in;
+    if (c.ok) {
+      EXPECT_EQ(out, c.out) << c.in;
+    }
   }
 }
 
