@@ -182,7 +182,6 @@ bool validOperatorName(std::string_view name) {
   return true;
 }
 
-namespace {
 
 // One line from standard input; without echo when it is a terminal. A
 // password never comes from the arguments, where `ps` would show it.
@@ -207,7 +206,6 @@ bool readPassword(const char* prompt, std::string& out) {
   return !out.empty() && out.size() < 1024;
 }
 
-}  // namespace
 
 int operatorCommand(int argc, char** argv) {
   const std::string verb = argc > 0 ? argv[0] : "";

@@ -5,8 +5,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -14,7 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <memory>
 #include <thread>
@@ -47,8 +44,8 @@ constexpr const char* kUsage =
     "Member options:\n"
     "  --prenom P --ville V --phrase F --jour J --email E --folder D\n"
     "  --background RRGGBB   panel colour, red first\n"
-    "  --password            asks the member page's password on the terminal\n"
-    "  --password-stdin      reads it from the first line of standard input\n"
+    "  --password            reads the member page's password on standard input\n"
+    "                        (asked twice, not echoed, on a terminal)\n"
     "  --no-password         removes it: the member cannot sign in\n"
     "  --publish-email yes|no   e-mail in the public client.xml (default no)\n"
     "  --keep-colour yes|no     refuse the client's colour posts (default no)\n"
@@ -75,37 +72,6 @@ std::string today() {
   char text[16];
   std::strftime(text, sizeof text, "%d/%m/%Y", &local);
   return text;
-}
-
-// A password never comes from the arguments, which every user of the
-// machine can read in the process list and which stay in shell histories.
-bool readPassword(bool fromTerminal, std::string& out) {
-  out.clear();
-  if (!fromTerminal) {
-    if (!std::getline(std::cin, out)) return false;
-    if (!out.empty() && out.back() == '\r') out.pop_back();
-    return !out.empty() && out.size() <= 1024;
-  }
-  const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0) return false;
-  termios saved{};
-  const bool isTty = tcgetattr(tty, &saved) == 0;
-  termios quiet = saved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  if (isTty) tcsetattr(tty, TCSAFLUSH, &quiet);
-  std::string lines[2];
-  const char* prompts[2] = {"Password: ", "\nThe same again: "};
-  for (int k = 0; k < 2; ++k) {
-    if (write(tty, prompts[k], std::strlen(prompts[k])) < 0) break;
-    char c;
-    while (read(tty, &c, 1) == 1 && c != '\n' && lines[k].size() <= 1024) lines[k] += c;
-  }
-  if (isTty) tcsetattr(tty, TCSAFLUSH, &saved);
-  if (write(tty, "\n", 1) < 0) perror("orva-webhost: /dev/tty");
-  close(tty);
-  if (lines[0] != lines[1]) return std::fputs("orva-webhost: the two passwords differ\n", stderr), false;
-  out = lines[0];
-  return !out.empty() && out.size() <= 1024;
 }
 
 constexpr const char* kFieldOptions[kFieldCount] = {"--prenom", "--ville", "--phrase",
@@ -153,7 +119,7 @@ int member(int argc, char** argv) {
   const char* picturePath = nullptr;
   for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--password" || option == "--password-stdin" || option == "--no-password") {
+    if (option == "--password" || option == "--no-password") {
       passwordFrom = option;
       continue;
     }
@@ -187,10 +153,13 @@ int member(int argc, char** argv) {
   }
   if (create && !(given[Prenom] && given[Ville] && given[Phrase]))
     return usage("member add needs --prenom, --ville and --phrase");
-  std::string password;
-  if (!passwordFrom.empty() && passwordFrom != "--no-password" &&
-      !readPassword(passwordFrom == "--password", password))
-    return std::fprintf(stderr, "orva-webhost: no password read (one line, 1 to 1024 bytes)\n"), 2;
+  // Never from the arguments, which `ps` and shell histories show.
+  std::string password, again;
+  if (passwordFrom == "--password" &&
+      (!readPassword("Mot de passe : ", password) ||
+       (isatty(0) && (!readPassword("Encore une fois : ", again) || again != password))))
+    return std::fprintf(stderr, "orva-webhost: --password reads one line of 1 to 1023 bytes on standard input "
+                                "(the same twice on a terminal)\n"), 2;
 
   std::string small, large;
   if (picturePath) {

@@ -196,6 +196,9 @@ void dropOperatorSession(const std::string& token);
 // 1..32 letters, digits, '.', '-', '_'.
 bool validOperatorName(std::string_view name);
 int operatorCommand(int argc, char** argv);
+// One line from standard input, not echoed when it is a terminal (the
+// prompt then goes to stderr); 1 to 1023 bytes.
+bool readPassword(const char* prompt, std::string& out);
 
 struct AuditLine {
   long long stamp;

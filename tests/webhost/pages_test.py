@@ -127,7 +127,7 @@ def main():
             f.write(b"P6 120 160 255\n" + bytes(
                 v for y in range(160) for x in range(120) for v in (2 * x, y, 200 - y)))
         subprocess.run([BIN, "--data", data, "member", "add", "7", "--prenom", "Zoé", "--ville",
-                        "Besançon", "--phrase", "Bonjour", "--password-stdin"], input=b"motdepasse-7\n",
+                        "Besançon", "--phrase", "Bonjour", "--password"], input=b"motdepasse-7\n",
                        check=True)
         subprocess.run([BIN, "--data", data, "member", "add", "12", "--prenom", "Marius", "--ville",
                         "Nîmes", "--phrase", "Salut", "--background", "102030"], check=True)

@@ -207,7 +207,7 @@ class WebHost : public ::testing::Test {
     ASSERT_TRUE(std::ifstream(kTls + "/ca.pem").good()) << "no local CA: run ./orva certs";
     host.dir = tempDir();
     ASSERT_EQ(host.member({"add", "7", "--prenom", "Zoé", "--ville", "Besançon", "--phrase", "Bonne journée",
-                           "--email", "zoe@example.org", "--background", "102030", "--password-stdin"},
+                           "--email", "zoe@example.org", "--background", "102030", "--password"},
                           nullptr, "secret\n"),
               0);
     ASSERT_TRUE(host.start());
@@ -515,7 +515,7 @@ TEST_F(WebHost, PasswordsAreArgon2idOldHashesUpgradeAndANewPasswordEndsSessions)
   EXPECT_EQ(host.stored("SELECT count(*) FROM sessions WHERE token = '" + cookie.substr(cookie.find('=') + 1) + "'"), "0");
   EXPECT_EQ(host.getWith("/membre/profil", {{"Cookie", cookie}}), 200);
 
-  ASSERT_EQ(host.member({"set", "7", "--password-stdin"}, nullptr, "nouveau-mdp\n"), 0);
+  ASSERT_EQ(host.member({"set", "7", "--password"}, nullptr, "nouveau-mdp\n"), 0);
   EXPECT_EQ(host.getWith("/membre/profil", {{"Cookie", cookie}}), 303);
   EXPECT_EQ(host.stored("SELECT count(*) FROM sessions WHERE number = 7"), "0");
   EXPECT_EQ(host.member({"set", "7", "--password", "en-clair"}), 2);   // never from the arguments

@@ -102,7 +102,7 @@ def start(data, members=(), log_path=None, passwords=True):
                 "--background", colour, "--email", f"{prenom.lower()}@exemple.fr"]
         stdin = None
         if passwords:
-            args.append("--password-stdin")
+            args.append("--password")
             stdin = f"demo{number}\n"
         r = member(data, *args, stdin=stdin)
         if r.returncode != 0:
