@@ -26,18 +26,19 @@ constexpr std::size_t kRecordSlack = 1 << 20;
 struct BodyBound {
   std::size_t most;    // the route's largest body
   std::size_t slack;   // read past it and discarded before answering 413
+  bool record;         // one of the client's raw records
 };
 
 // The POST routes and their bounds; false for a path no POST route takes.
 bool postBound(const std::string& path, BodyBound& bound) {
-  if (path == "/echange/pc_img_share_post.php") bound = {web::kUploadRecordSize, kRecordSlack};
-  else if (path.rfind("/users/", 0) == 0 && path.ends_with("/params.php")) bound = {web::kColourRecordSize, kRecordSlack};
+  if (path == "/echange/pc_img_share_post.php") bound = {web::kUploadRecordSize, kRecordSlack, true};
+  else if (path.rfind("/users/", 0) == 0 && path.ends_with("/params.php")) bound = {web::kColourRecordSize, kRecordSlack, true};
   // A portrait of up to the upload's size, with the profile's fields around it.
-  else if (path == "/membre/profil" || path == "/console/membre") bound = {web::kUploadContentSize + 64 * 1024, 0};
+  else if (path == "/membre/profil" || path == "/console/membre") bound = {web::kUploadContentSize + 64 * 1024, 0, false};
   else if (path == "/membre/connexion" || path == "/membre/couleur" || path == "/membre/motdepasse" ||
            path == "/membre/deconnexion" || path == "/console/connexion" || path == "/console/deconnexion" ||
            path == "/console/action")
-    bound = {4096, 0};
+    bound = {4096, 0, false};
   else return false;
   return true;
 }
@@ -93,7 +94,7 @@ Verdict guard(const httplib::Request& req, httplib::Response& res) {
   // The client declares its records as multipart/form-data but sends them
   // raw with no boundary; the library would refuse that before the route
   // could read it.
-  if (bound.slack) {
+  if (bound.record) {
     raw.headers.erase("Content-Type");
     raw.headers.emplace("Content-Type", "application/octet-stream");
   }
