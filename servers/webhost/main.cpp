@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -271,6 +272,9 @@ int serve() {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     logLine("signal %d: stopping", signal);
+    // A signal that comes just after "listening" may beat the accept loop;
+    // stop() before the loop runs does nothing and the host would never end.
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     server.stop();
   }).detach();
   if (!opts.relayCtl.empty()) startActivitySampler();

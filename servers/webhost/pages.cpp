@@ -224,13 +224,18 @@ void boardPage(const httplib::Request& req, httplib::Response& res) {
   const std::string title = "Canal " + std::to_string(channel) + " — " + utf8(channels::kNames[channel]);
   std::string png, name;
   std::string body = "<h1>" + htmlEscape(title) + "</h1>";
-  switch (loadShare(channel, 1, png, &name)) {
+  // Channel 0 has no board: whatever an older host let in there stays unshown.
+  const Found found = channel == 0 ? Found::No : loadShare(channel, 1, png, &name);
+  switch (found) {
     case Found::Yes:
       body += "<p><img src=\"/echange/pc_img_share_get.php?F=" + std::to_string(channel) +
               "&amp;N=1\" alt=\"Image partagée du canal\" style=\"max-width:100%\"></p><p><small>Fichier envoyé : " +
               htmlEscape(name) + "</small></p>";
       break;
-    case Found::No: body += "<p>Aucune image n'a encore été partagée sur ce canal.</p>"; break;
+    case Found::No:
+      body += channel == 0 ? "<p>Le canal 0 n'a pas d'image partagée.</p>"
+                           : "<p>Aucune image n'a encore été partagée sur ce canal.</p>";
+      break;
     case Found::Error: return sendPage(res, "Erreur", "<h1>Erreur du serveur</h1>", 500);
   }
   sendPage(res, title, body + "<p><a href=\"/echange/\">Tous les canaux</a></p>");
