@@ -1,11 +1,12 @@
 // Load generator for orva-webhost on loopback: 50 concurrent clients asking
 // for client.xml and for the grid portrait, over HTTPS with the certificate
-// validated. Two ways of asking: a new TLS connection per request, as
+// validated, through the production front (./orva webhost: nginx in front of
+// the host) or, with --direct, to the host alone serving TLS itself. Two ways of asking: a new TLS connection per request, as
 // Orva-Lin does (it opens a session per request), and one kept-alive
 // connection per client, which shows what the host itself costs once the
 // handshakes are out of the way. Reports requests per second and the p50 and
 // p99 latency of each. Bounded: four runs of a few seconds each.
-//   webhost_bench [seconds per run, default 5]
+//   webhost_bench [seconds per run, default 5] [--direct]
 #include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
@@ -95,6 +96,7 @@ double percentile(const std::vector<double>& sorted, double p) {
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   const int seconds = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 30) : 5;
+  const bool direct = argc > 2 && std::string(argv[2]) == "--direct";
   char dirTemplate[] = "/tmp/webhost-bench-XXXXXX";
   const std::string dir = mkdtemp(dirTemplate);
   if (run({ORVA_WEBHOST_BIN, "--data", dir, "member", "add", "7", "--prenom", "Zoé", "--ville", "Besançon",
@@ -105,6 +107,9 @@ int main(int argc, char** argv) {
   if (pipe(pipeFd) != 0) return 1;
   std::vector<std::string> args = {ORVA_WEBHOST_BIN, "--data", dir, "--bind", "127.0.0.1", "--port", "0",
                                    "--cert", kTls + "/localhost.pem", "--key", kTls + "/localhost.key"};
+  if (!direct)
+    args = {ORVA_SCRIPT, "webhost", "--port", "0", "--data", dir, "--cert", kTls + "/localhost.pem",
+            "--key", kTls + "/localhost.key", "--binary", ORVA_WEBHOST_BIN};
   std::vector<char*> hostArgv;
   for (auto& a : args) hostArgv.push_back(a.data());
   hostArgv.push_back(nullptr);
@@ -121,8 +126,8 @@ int main(int argc, char** argv) {
   if (!std::fgets(line, sizeof line, out) || std::sscanf(line, "listening on 127.0.0.1:%d", &port) != 1)
     return std::fprintf(stderr, "the host did not start\n"), 1;
 
-  std::printf("orva-webhost, %d concurrent clients on loopback, %d s per run, %u cores\n", kClients, seconds,
-              std::thread::hardware_concurrency());
+  std::printf("orva-webhost %s, %d concurrent clients on loopback, %d s per run, %u cores\n",
+              direct ? "alone" : "behind nginx", kClients, seconds, std::thread::hardware_concurrency());
   std::printf("%-26s %-20s %10s %9s %9s %9s\n", "path", "connection", "requests/s", "p50 ms", "p99 ms", "failures");
   for (const char* path : {"/users/7/client.xml", "/users/7/images.php?N=1"}) {
     for (bool keepAlive : {false, true}) {

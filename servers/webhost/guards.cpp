@@ -137,9 +137,17 @@ bool allowColourPost(int number, const std::string& address) {
                   kColoursPerAddress);
 }
 
+// An address pays for every upload it sends (each costs a decode); a
+// channel counts only the pictures that replaced its own, so strangers'
+// unreadable files do not use up its members' uploads.
 bool allowUpload(int channel, const std::string& address) {
-  return takeBoth(uploadChannels, std::to_string(channel), kUploadsPerChannel, uploadAddresses, address,
-                  kUploadsPerAddress);
+  const auto now = Clock::now();
+  return uploadChannels.count(std::to_string(channel), now) < kUploadsPerChannel &&
+         uploadAddresses.take(address, kUploadsPerAddress, now);
+}
+
+void countUpload(int channel) {
+  uploadChannels.take(std::to_string(channel), kUploadsPerChannel, Clock::now());
 }
 
 }  // namespace webhost

@@ -27,21 +27,23 @@ Options opts;
 
 constexpr const char* kUsage =
     "usage: orva-webhost [--data DIR] [--bind ADDR] [--port N] [--cert PEM --key PEM] [--front ADDR]\n"
+    "                    [--relay-ctl PATH]\n"
     "       orva-webhost [--data DIR] member add N --prenom P --ville V --phrase F [options]\n"
     "       orva-webhost [--data DIR] member set N [options]\n"
     "       orva-webhost [--data DIR] member list\n"
     "       orva-webhost [--data DIR] member remove N\n"
     "       orva-webhost [--data DIR] operator add NAME | operator remove NAME | operator list\n"
     "\n"
-    "Serves the members' profiles, pictures and the shared-picture board over HTTPS.\n"
+    "Serves the members' profiles, pictures and the shared-picture board over HTTPS,\n"
+    "or over plain HTTP on loopback behind a front (nginx) that terminates TLS.\n"
     "  --data DIR     data folder holding webhost.db (default ./webhost-data)\n"
     "  --bind ADDR    address to listen on (default 0.0.0.0)\n"
     "  --port N       port (default 443; 0 picks a free one)\n"
     "  --cert PEM     certificate chain (default DIR/cert.pem)\n"
     "  --key PEM      private key (default DIR/key.pem)\n"
-    "  --front ADDR   the reverse proxy: its X-Real-IP names the client; from any\n"
-    "                 other peer the header is ignored\n"
+    "                 with neither on a loopback --bind: plain HTTP, for a front\n"
     "  --relay-ctl PATH  the relay's control socket, read by the operator's console (/console)\n"
+    "  --front ADDR   the front's address: its X-Real-IP header names the client\n"
     "Member options:\n"
     "  --prenom P --ville V --phrase F --jour J --email E --folder D\n"
     "  --background RRGGBB   panel colour, red first\n"
@@ -207,15 +209,31 @@ void widenBacklog(int port) {
   }
 }
 
+bool isLoopback(const std::string& address) {
+  in_addr v4{};
+  if (inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  return address == "::1";
+}
+
 int serve() {
+  // Plain HTTP only where no stranger can reach it: on loopback, behind the
+  // front that terminates TLS. Anywhere else the host speaks HTTPS.
+  const bool plain = opts.cert.empty() && opts.key.empty() && isLoopback(opts.bind);
   if (opts.cert.empty()) opts.cert = opts.dataDir + "/cert.pem";
   if (opts.key.empty()) opts.key = opts.dataDir + "/key.pem";
-  httplib::SSLServer server(opts.cert.c_str(), opts.key.c_str());
-  if (!server.is_valid()) {
-    std::fprintf(stderr, "orva-webhost: cannot load the certificate %s and key %s\n",
-                 opts.cert.c_str(), opts.key.c_str());
-    return 1;
+  std::unique_ptr<httplib::Server> holder;
+  if (plain) {
+    holder = std::make_unique<httplib::Server>();
+  } else {
+    auto tls = std::make_unique<httplib::SSLServer>(opts.cert.c_str(), opts.key.c_str());
+    if (!tls->is_valid()) {
+      std::fprintf(stderr, "orva-webhost: cannot load the certificate %s and key %s\n",
+                   opts.cert.c_str(), opts.key.c_str());
+      return 1;
+    }
+    holder = std::move(tls);
   }
+  httplib::Server& server = *holder;
   // A worker serves one connection at a time, keep-alive included: enough of
   // them that fifty clients waiting on a slow one do not queue.
   server.new_task_queue = [] { return new httplib::ThreadPool(64); };
@@ -335,6 +353,7 @@ int run(int argc, char** argv) {
 }  // namespace webhost
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], webhost::kDecoderArgument) == 0) webhost::decoderChild();
   signal(SIGPIPE, SIG_IGN);
   umask(077);   // the store holds password hashes and session tokens
   return webhost::run(argc, argv);

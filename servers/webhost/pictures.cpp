@@ -1,67 +1,21 @@
-// Pictures: decoded, cropped, scaled and written back as PNG with stb, so
-// whatever format a member or an operator brings, the client gets the PNG
-// it insists on, at the size it draws.
-#include <stb_image.h>
+// Pictures: cropped, scaled and written back as PNG with stb, so whatever
+// format a member or an operator brings (decoded by decode.cpp), the client
+// gets the PNG it insists on, at the size it draws. stb only ever sees the
+// pixels the decoders produced, never a stranger's bytes.
 #include <stb_image_resize.h>
 #include <stb_image_write.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <semaphore>
 
 #include "servers/webhost/webhost.h"
 
 namespace webhost {
 
-namespace {
-// Decoding a large picture takes a lot of memory; two at a time keep a burst
-// of uploads from exhausting the host.
-std::counting_semaphore<2> decodeSlots(2);
-struct DecodeSlot {
-  DecodeSlot() { decodeSlots.acquire(); }
-  ~DecodeSlot() { decodeSlots.release(); }
-};
-}  // namespace
-
 bool isPng(std::string_view bytes) {
   static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   return bytes.size() > 8 && std::memcmp(bytes.data(), kSignature, 8) == 0;
-}
-
-bool decodePicture(std::span<const std::uint8_t> bytes, Image& out, std::string& error) {
-  if (bytes.empty() || bytes.size() > 0x7FFFFFFF) {
-    error = "image vide ou trop grande";
-    return false;
-  }
-  const int length = static_cast<int>(bytes.size());
-  int width = 0, height = 0, channels = 0;
-  if (!stbi_info_from_memory(bytes.data(), length, &width, &height, &channels)) {
-    error = "format d'image inconnu";
-    return false;
-  }
-  if (width < 1 || height < 1 || width > kMaxDecodeSide || height > kMaxDecodeSide ||
-      static_cast<long>(width) * height > kMaxDecodePixels) {
-    error = "image aux dimensions excessives";
-    return false;
-  }
-  DecodeSlot slot;
-  unsigned char* pixels = stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 4);
-  if (!pixels) {
-    error = "image illisible";
-    return false;
-  }
-  out.width = width;
-  out.height = height;
-  out.rgb.resize(static_cast<std::size_t>(width) * height * 3);
-  const std::size_t count = static_cast<std::size_t>(width) * height;
-  for (std::size_t i = 0; i < count; ++i) {
-    const unsigned alpha = pixels[4 * i + 3];
-    for (int c = 0; c < 3; ++c)
-      out.rgb[3 * i + c] = static_cast<std::uint8_t>(pixels[4 * i + c] * alpha / 255);
-  }
-  stbi_image_free(pixels);
-  return true;
 }
 
 namespace {

@@ -207,6 +207,7 @@ void postShare(const httplib::Request& req, httplib::Response& res, const httpli
   const std::string thumb = encodePng(fitWithin(picture, kShareThumbSide, kShareThumbSide));
   if (png.empty() || thumb.empty()) return refuse(res, 500, "conversion en PNG impossible");
   if (!saveShare(upload.channel, png, thumb, name)) return refuse(res, 500, "erreur de la base");
+  countUpload(upload.channel);
   logLine("channel %d shared picture %dx%d from \"%s\" by %s", upload.channel, picture.width,
           picture.height, name.c_str(), address.c_str());
   res.set_content("OK\n", kTextType);

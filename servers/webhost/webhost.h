@@ -73,8 +73,15 @@ inline constexpr int kShareThumbSide = 200;
 inline constexpr int kMaxDecodeSide = 12000;
 inline constexpr long kMaxDecodePixels = 25'000'000;   // a 24-megapixel photograph
 
-// PNG, JPEG, GIF (first frame), BMP, TGA, PSD, PNM; transparency over black.
+// PNG, JPEG, GIF (first frame) or uncompressed BMP; transparency over black.
+// Decoded in a confined child process (decoderChild), error in French.
 bool decodePicture(std::span<const std::uint8_t> bytes, Image& out, std::string& error);
+enum class DecodeResult { Ok, Unknown, TooLarge, Unreadable };
+// The same decoders in this process, for the child and the fuzz target.
+DecodeResult decodePictureInProcess(std::span<const std::uint8_t> bytes, Image& out);
+// orva-webhost --decode-picture: the child's main; never returns.
+inline constexpr const char* kDecoderArgument = "--decode-picture";
+[[noreturn]] int decoderChild();
 Image coverResize(const Image& in, int width, int height);   // centre crop, then scale
 Image fitWithin(const Image& in, int maxWidth, int maxHeight);  // never enlarges
 std::string encodePng(const Image& image);
@@ -156,6 +163,7 @@ std::size_t largestBody();
 // (answer 429) once a limit is reached. Counted before any work is done.
 bool allowColourPost(int number, const std::string& address);
 bool allowUpload(int channel, const std::string& address);
+void countUpload(int channel);   // a picture stored on the channel
 void addClientRoutes(httplib::Server& server);
 void addPageRoutes(httplib::Server& server);
 

@@ -1,6 +1,8 @@
 // Writes the seed corpora: the datagrams and records the tests exchange,
 // built with the same builders, in each target's input layout.
 //   make_seeds OUTDIR   ->  OUTDIR/<target>/<seed>
+#include <stb_image_write.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -191,6 +193,16 @@ void webhostPictureSeeds() {
   const webhost::Image portrait = webhost::generatedPortrait(7, 200, 100, 50);
   const webhost::Image tiny = webhost::coverResize(portrait, 12, 15);
   write("webhost_picture", "portrait_png", text(webhost::encodePng(tiny)));
+  // A baseline JPEG and a small GIF reach the other two decoders.
+  std::string jpeg;
+  stbi_write_jpg_to_func([](void* out, void* data, int size) {
+    static_cast<std::string*>(out)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+  }, &jpeg, tiny.width, tiny.height, 3, tiny.rgb.data(), 80);
+  write("webhost_picture", "portrait_jpg", text(jpeg));
+  static constexpr unsigned char kGif[] = {
+      'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0x80, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0x21, 0xF9, 4, 1, 0, 0,
+      1, 0, 0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0, 2, 3, 0x44, 0x34, 0x05, 0, 0x3B};
+  write("webhost_picture", "two_by_two_gif", Bytes(kGif, kGif + sizeof kGif));
 }
 
 // RIFF WAV streams as a speech engine returns them: a plain one, and one

@@ -22,6 +22,7 @@ import shutil
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -122,10 +123,11 @@ def main():
     host = relay = member = None
     browser = None
     try:
-        face = os.path.join(data, "face.ppm")
+        face = os.path.join(data, "face.bmp")
         with open(face, "wb") as f:   # a 120 x 160 gradient, in a format the host must convert
-            f.write(b"P6 120 160 255\n" + bytes(
-                v for y in range(160) for x in range(120) for v in (2 * x, y, 200 - y)))
+            pixels = bytes(v for y in reversed(range(160)) for x in range(120) for v in (200 - y, y, 2 * x))
+            f.write(b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54) +
+                    struct.pack("<IiiHHIIiiII", 40, 120, 160, 1, 24, 0, len(pixels), 0, 0, 0, 0) + pixels)
         subprocess.run([BIN, "--data", data, "member", "add", "7", "--prenom", "Zoé", "--ville",
                         "Besançon", "--phrase", "Bonjour", "--password"], input=b"motdepasse-7\n",
                        check=True)

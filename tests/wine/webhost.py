@@ -1,7 +1,8 @@
 """The local orva-webhost for the Wine bed and the demo: members added with
-the operator command line, the host started on a free loopback port over
-HTTPS with the localhost certificate of build/tls, and the records the client
-posts, built byte for byte.
+the operator command line, the host started in its production form (nginx in
+front, `./orva webhost`) on a free loopback port over HTTPS with the
+localhost certificate of build/tls, and the records the client posts, built
+byte for byte.
 
     host = webhost.start(workdir / "webhost-data", members=webhost.DEMO_MEMBERS)
     env = {"ORVALIN_WEBHOST": host.address}       # "localhost:PORT"
@@ -22,6 +23,7 @@ import harness
 from wineprefix import BUILD, REPO
 
 BINARY = BUILD / "servers" / "webhost" / "orva-webhost"
+ORVA = REPO / "orva"
 TLS = REPO / "build" / "tls"
 CA = TLS / "ca.pem"
 
@@ -81,6 +83,7 @@ class Host:
             return e.code, e.read()
 
     def stop(self):
+        """SIGTERM to ./orva webhost, which ends nginx and the host."""
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:
@@ -91,8 +94,8 @@ class Host:
 
 
 def start(data, members=(), log_path=None, passwords=True):
-    """Adds the members to the data folder DATA, starts the host on
-    127.0.0.1 and returns a Host once it listens. Raises AssertionError when
+    """Adds the members to the data folder DATA, starts the host behind nginx
+    on 127.0.0.1 and returns a Host once the front answers. Raises AssertionError when
     it cannot (not built, no certificate: run ./orva build)."""
     if not BINARY.is_file() or not (TLS / "localhost.pem").is_file():
         raise AssertionError(f"{BINARY} or {TLS} missing: run ./orva build")
@@ -109,8 +112,9 @@ def start(data, members=(), log_path=None, passwords=True):
             raise AssertionError(f"member add {number}: {r.stderr.strip()}")
     log = open(log_path, "wb") if log_path else subprocess.DEVNULL
     try:
-        proc = harness.spawn([str(BINARY), "--data", str(data), "--bind", "127.0.0.1", "--port", "0",
-                              "--cert", str(TLS / "localhost.pem"), "--key", str(TLS / "localhost.key")],
+        proc = harness.spawn([str(ORVA), "webhost", "--port", "0", "--data", str(data),
+                              "--cert", str(TLS / "localhost.pem"), "--key", str(TLS / "localhost.key"),
+                              "--binary", str(BINARY)],
                              env=dict(os.environ), stdout=subprocess.PIPE, stderr=log)
     finally:
         if log_path:
@@ -119,5 +123,5 @@ def start(data, members=(), log_path=None, passwords=True):
     if not line.startswith("listening on 127.0.0.1:"):
         proc.kill()
         proc.wait()
-        raise AssertionError(f"orva-webhost did not start (log: {log_path})")
+        raise AssertionError(f"./orva webhost did not start (log: {log_path})")
     return Host(proc, int(line.rsplit(":", 1)[1]), data)
