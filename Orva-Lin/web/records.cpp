@@ -22,8 +22,12 @@ std::int32_t getInt32(const std::uint8_t* at) {
                                    static_cast<std::uint32_t>(at[3]) << 24);
 }
 
+// The client writes the name in the Windows ANSI code page (1252): é is
+// 0xE9. The bytes that code page leaves undefined are refused, as are
+// control characters and path separators.
 bool nameByteAllowed(std::uint8_t c) {
-  return c >= 0x20 && c < 0x7F && c != '/' && c != '\\' && c != ':';
+  if (c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) return false;
+  return c >= 0x20 && c != 0x7F && c != '/' && c != '\\' && c != ':';
 }
 
 }  // namespace
@@ -127,7 +131,7 @@ const char* uploadErrorText(UploadError error) {
     case UploadError::Size: return "the upload record is not 10000268 bytes";
     case UploadError::FileSize: return "fileSize is not 1..9999999";
     case UploadError::NameLength: return "fileNameLength does not match the file name";
-    case UploadError::Name: return "the file name is not a plain ASCII file name";
+    case UploadError::Name: return "the file name is not a Windows-1252 file name without a path";
     case UploadError::Channel: return "the channel is not 0..10";
   }
   return "?";

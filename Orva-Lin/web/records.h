@@ -60,15 +60,16 @@ bool buildUploadRecord(std::span<std::uint8_t> record, std::span<const std::uint
 
 struct Upload {
   std::span<const std::uint8_t> content;   // exactly fileSize bytes
-  std::string_view name;                   // printable ASCII, no path
+  std::string_view name;                   // Windows-1252, no path
   std::int32_t channel = 0;
 };
 
 enum class UploadError { None, Size, FileSize, NameLength, Name, Channel };
 // The whole record, exactly kUploadRecordSize bytes; fileSize 1..9,999,999;
 // fileNameLength 1..255 and equal to the text before the name's first NUL,
-// every byte after it zero; a name of printable ASCII without '/', '\\' or
-// ':' that is not "." or ".."; channel 0..10. The views point into in.
+// every byte after it zero; a name in Windows-1252 without control
+// characters, '/', '\\' or ':' that is not "." or ".."; channel 0..10. The
+// views point into in.
 UploadError parseUploadRecord(std::span<const std::uint8_t> in, Upload& out);
 const char* uploadErrorText(UploadError error);
 

@@ -1,5 +1,6 @@
-// The console's links to the outside: the relay's control socket, the
-// operator accounts on the command line, and the sign-in limiter.
+// The console's links to the outside: the relay's control socket and the
+// operator accounts on the command line. (Its sign-in goes through the
+// shared guard of signin_guard.h.)
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <termios.h>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <mutex>
 
 #include "servers/webhost/webhost.h"
@@ -172,58 +172,6 @@ bool readRelay(RelayView& out, std::string& error) {
   return cachedReached;
 }
 
-// ---- Sign-in limiter ---------------------------------------------------------------------
-// Sign-in attempts per address and per operator name: an attempt is counted
-// before its password is checked (so parallel guesses cannot outrun the
-// count), a success clears both keys, and the sixth attempt within a quarter
-// of an hour is refused until the quarter has passed. The table is bounded;
-// when full, the oldest entry gives way.
-namespace {
-std::mutex limiterLock;
-struct Attempts {
-  int count = 0;
-  std::chrono::steady_clock::time_point since;
-};
-std::map<std::string, Attempts> attempts;
-constexpr int kMaxAttempts = 5;
-constexpr std::size_t kMaxKeys = 4096;
-constexpr auto kLockTime = std::chrono::minutes(15);
-
-// Room for the two keys of one attempt, made before either is looked up.
-void makeRoom() {
-  while (attempts.size() > kMaxKeys - 2) {
-    auto oldest = attempts.begin();
-    for (auto i = attempts.begin(); i != attempts.end(); ++i)
-      if (i->second.since < oldest->second.since) oldest = i;
-    attempts.erase(oldest);
-  }
-}
-
-Attempts& entry(const std::string& key, std::chrono::steady_clock::time_point now) {
-  Attempts& a = attempts.try_emplace(key, Attempts{0, now}).first->second;
-  if (now - a.since > kLockTime) a = Attempts{0, now};
-  return a;
-}
-}  // namespace
-
-bool consoleSignInAllowed(const std::string& address, const std::string& name) {
-  std::lock_guard<std::mutex> guard(limiterLock);
-  const auto now = std::chrono::steady_clock::now();
-  makeRoom();
-  Attempts& byAddress = entry("a:" + address, now);
-  Attempts& byName = entry("n:" + name, now);
-  if (byAddress.count >= kMaxAttempts || byName.count >= kMaxAttempts) return false;
-  ++byAddress.count;
-  ++byName.count;
-  return true;
-}
-
-void consoleSignInSucceeded(const std::string& address, const std::string& name) {
-  std::lock_guard<std::mutex> guard(limiterLock);
-  attempts.erase("a:" + address);
-  attempts.erase("n:" + name);
-}
-
 // ---- Operator accounts on the command line -----------------------------------------------
 bool validOperatorName(std::string_view name) {
   if (name.empty() || name.size() > 32) return false;
@@ -234,7 +182,6 @@ bool validOperatorName(std::string_view name) {
   return true;
 }
 
-namespace {
 
 // One line from standard input; without echo when it is a terminal. A
 // password never comes from the arguments, where `ps` would show it.
@@ -259,7 +206,6 @@ bool readPassword(const char* prompt, std::string& out) {
   return !out.empty() && out.size() < 1024;
 }
 
-}  // namespace
 
 int operatorCommand(int argc, char** argv) {
   const std::string verb = argc > 0 ? argv[0] : "";

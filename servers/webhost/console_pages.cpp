@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "Orva-Lin/net/channels.h"
+#include "servers/webhost/signin_guard.h"
 #include "servers/webhost/webhost.h"
 
 namespace webhost {
@@ -227,20 +228,30 @@ void signIn(const httplib::Request& req, httplib::Response& res) {
   const std::string password = field(req, "motdepasse");
   if (!validOperatorName(name) || password.empty() || password.size() > 1024)
     return signInForm(res, "Nom ou mot de passe incorrect.", 401);
-  if (!consoleSignInAllowed(req.remote_addr, name))
-    return signInForm(res, "Trop d'essais manqués : réessayez dans un quart d'heure.", 429);
+  // The same guard as the member page's: counted before the hash, per
+  // name and address, per name, per address, and a bounded number of hashes.
+  const std::string address = clientAddress(req);
+  SignInAttempt attempt;
+  switch (beginSignIn(SignInKind::Operator, name, address, attempt)) {
+    case SignInVerdict::Go: break;
+    case SignInVerdict::Locked: return signInForm(res, "Trop d'essais manqués : réessayez dans un quart d'heure.", 429);
+    case SignInVerdict::Busy:
+      res.set_header("Retry-After", std::to_string(kSignInRetrySeconds));
+      return signInForm(res, "Serveur occupé : réessayez dans quelques secondes.", 503);
+  }
   std::string hash;
   const bool known = loadOperatorHash(name, hash) == Found::Yes && !hash.empty();
   // An unknown name costs the same time as a wrong password.
   static const std::string decoy = hashPassword("orva-console-decoy");
-  if (!checkPassword(password, known ? hash : decoy) || !known) {
-    logLine("console: failed sign-in as \"%s\" from %s", name.c_str(), req.remote_addr.c_str());
+  const bool good = checkPassword(password, known ? hash : decoy) && known;
+  endSignIn(attempt, good);
+  if (!good) {
+    logLine("console: failed sign-in as \"%s\" from %s", name.c_str(), address.c_str());
     return signInForm(res, "Nom ou mot de passe incorrect.", 401);
   }
-  consoleSignInSucceeded(req.remote_addr, name);
   std::string token, formKey;
   if (!createOperatorSession(name, token, formKey)) return signInForm(res, "Erreur du serveur, réessayez.", 500);
-  audit(name, "connexion à la console depuis " + req.remote_addr);
+  audit(name, "connexion à la console depuis " + address);
   res.set_header("Set-Cookie", std::string(kConsoleCookie) + "=" + token +
                                    "; Path=/console; Secure; HttpOnly; SameSite=Strict; Max-Age=14400");
   redirect(res, "/console");

@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +47,11 @@ constexpr const char* kUsage =
     "Member options:\n"
     "  --prenom P --ville V --phrase F --jour J --email E --folder D\n"
     "  --background RRGGBB   panel colour, red first\n"
-    "  --password W          password of the member page ('' removes it)\n"
+    "  --password            reads the member page's password on standard input\n"
+    "                        (asked twice, not echoed, on a terminal)\n"
+    "  --no-password         removes it: the member cannot sign in\n"
+    "  --publish-email yes|no   e-mail in the public client.xml (default no)\n"
+    "  --keep-colour yes|no     refuse the client's colour posts (default no)\n"
     "  --picture FILE        PNG, JPEG, GIF, BMP, ...; both sizes are made from it\n"
     "operator add reads the password from the terminal (not echoed) or standard input.\n";
 
@@ -112,12 +118,16 @@ int member(int argc, char** argv) {
     profile.field[Folder] = std::to_string(number);
   }
   bool given[kFieldCount] = {};
-  const char* password = nullptr;
+  std::string passwordFrom;
   const char* picturePath = nullptr;
-  for (int i = 2; i < argc; i += 2) {
+  for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--password" || option == "--no-password") {
+      passwordFrom = option;
+      continue;
+    }
     if (i + 1 >= argc) return usage((option + " needs a value").c_str());
-    const char* value = argv[i + 1];
+    const char* value = argv[++i];
     bool known = false;
     for (int f = 0; f < kFieldCount; ++f) {
       if (option != kFieldOptions[f]) continue;
@@ -133,8 +143,10 @@ int member(int argc, char** argv) {
       if (!parseRgb(value, profile.red, profile.green, profile.blue))
         return usage("--background: six hexadecimal digits, red first (RRGGBB)");
       known = true;
-    } else if (option == "--password") {
-      password = value;
+    } else if (option == "--publish-email" || option == "--keep-colour") {
+      const std::string answer = value;
+      if (answer != "yes" && answer != "no") return usage((option + ": yes or no").c_str());
+      (option == "--publish-email" ? profile.emailPublic : profile.colourLocked) = answer == "yes";
       known = true;
     } else if (option == "--picture") {
       picturePath = value;
@@ -144,6 +156,13 @@ int member(int argc, char** argv) {
   }
   if (create && !(given[Prenom] && given[Ville] && given[Phrase]))
     return usage("member add needs --prenom, --ville and --phrase");
+  // Never from the arguments, which `ps` and shell histories show.
+  std::string password, again;
+  if (passwordFrom == "--password" &&
+      (!readPassword("Mot de passe : ", password) ||
+       (isatty(0) && (!readPassword("Encore une fois : ", again) || again != password))))
+    return std::fprintf(stderr, "orva-webhost: --password reads one line of 1 to 1023 bytes on standard input "
+                                "(the same twice on a terminal)\n"), 2;
 
   std::string small, large;
   if (picturePath) {
@@ -164,10 +183,11 @@ int member(int argc, char** argv) {
     case SaveResult::Missing: return std::fprintf(stderr, "orva-webhost: no member %d\n", number), 1;
     case SaveResult::Error: return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
   }
-  if (password) {
-    const std::string hash = *password ? hashPassword(password) : std::string();
-    if (*password && hash.empty()) return std::fprintf(stderr, "orva-webhost: cannot hash the password\n"), 1;
-    if (!savePasswordHash(number, hash)) return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
+  if (!passwordFrom.empty()) {
+    const std::string hash = password.empty() ? std::string() : hashPassword(password);
+    if (!password.empty() && hash.empty()) return std::fprintf(stderr, "orva-webhost: cannot hash the password\n"), 1;
+    // A new password ends every session opened with the old one.
+    if (!changePassword(number, hash)) return std::fprintf(stderr, "orva-webhost: store error\n"), 1;
   }
   std::printf("member %d %s\n", number, create ? "added" : "updated");
   return 0;
@@ -221,22 +241,26 @@ int serve() {
   // Nagle's algorithm on, the body then waits for the client's delayed ACK,
   // 40 ms per request on a kept-alive connection.
   server.set_tcp_nodelay(true);
+  // Every wait for the peer has a deadline: a silent connection is dropped
+  // after 5 s whether it is between requests or in the middle of one. (A
+  // peer trickling a byte every few seconds is the front's to stop: it
+  // times whole headers and bodies.)
   server.set_keep_alive_max_count(100);
   server.set_keep_alive_timeout(5);
-  server.set_read_timeout(20);
-  server.set_write_timeout(20);
-  // The upload record is 10,000,268 bytes; a picture from the member page may
-  // be a little more with its form around it. Anything past this is refused
-  // by the library before it is read.
-  server.set_payload_max_length(24 * 1000 * 1000);
+  server.set_read_timeout(5);
+  server.set_write_timeout(10);
+  // Each route bounds its own body before reading it (addRequestGuards);
+  // this is the library's backstop.
+  server.set_payload_max_length(largestBody());
   server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
     if (res.status >= 400 || req.method == "POST")
-      logLine("%s %s %s -> %d", req.remote_addr.c_str(), req.method.c_str(), req.path.c_str(), res.status);
+      logLine("%s %s %s -> %d", clientAddress(req).c_str(), req.method.c_str(), req.path.c_str(), res.status);
   });
   server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     res.status = 500;
     res.set_content("erreur interne\n", "text/plain; charset=utf-8");
   });
+  addRequestGuards(server);
   addClientRoutes(server);
   addPageRoutes(server);
   addConsoleRoutes(server);
@@ -266,6 +290,9 @@ int serve() {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     logLine("signal %d: stopping", signal);
+    // A signal that comes just after "listening" may beat the accept loop;
+    // stop() before the loop runs does nothing and the host would never end.
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     server.stop();
   }).detach();
   if (!opts.relayCtl.empty()) startActivitySampler();
@@ -279,12 +306,12 @@ int serve() {
 const Options& options() { return opts; }
 
 void logLine(const char* format, ...) {
-  char line[512];
+  char line[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  std::fprintf(stderr, "orva-webhost: %s\n", line);
+  std::fprintf(stderr, "orva-webhost: %s\n", escapeLogText(line).c_str());
 }
 
 int run(int argc, char** argv) {
@@ -299,8 +326,8 @@ int run(int argc, char** argv) {
     else if (arg == "--bind") opts.bind = value;
     else if (arg == "--cert") opts.cert = value;
     else if (arg == "--key") opts.key = value;
-    else if (arg == "--relay-ctl") opts.relayCtl = value;
     else if (arg == "--front") opts.front = value;
+    else if (arg == "--relay-ctl") opts.relayCtl = value;
     else if (arg == "--port") {
       char* end = nullptr;
       const long port = std::strtol(value, &end, 10);

@@ -5,13 +5,11 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <fstream>
-#include <map>
-#include <mutex>
 
 #include "Orva-Lin/net/channels.h"
 #include "Orva-Lin/web/records.h"
+#include "servers/webhost/signin_guard.h"
 #include "servers/webhost/webhost.h"
 
 #ifndef ORVA_VERSION
@@ -43,6 +41,8 @@ button{margin-top:14px;padding:8px 18px;font-weight:bold}
 .portrait{border:1px solid red}
 table{border-collapse:collapse}td,th{padding:4px 10px;border-bottom:1px solid #333;text-align:left}
 small{color:#aaa}
+.pastille{display:inline-block;width:28px;height:28px;border:1px solid #fff;margin-right:6px}
+input[type=checkbox]{margin-right:8px}
 )";
 
 }  // namespace
@@ -224,48 +224,24 @@ void boardPage(const httplib::Request& req, httplib::Response& res) {
   const std::string title = "Canal " + std::to_string(channel) + " — " + utf8(channels::kNames[channel]);
   std::string png, name;
   std::string body = "<h1>" + htmlEscape(title) + "</h1>";
-  switch (loadShare(channel, 1, png, &name)) {
+  // Channel 0 has no board: whatever an older host let in there stays unshown.
+  const Found found = channel == 0 ? Found::No : loadShare(channel, 1, png, &name);
+  switch (found) {
     case Found::Yes:
       body += "<p><img src=\"/echange/pc_img_share_get.php?F=" + std::to_string(channel) +
               "&amp;N=1\" alt=\"Image partagée du canal\" style=\"max-width:100%\"></p><p><small>Fichier envoyé : " +
               htmlEscape(name) + "</small></p>";
       break;
-    case Found::No: body += "<p>Aucune image n'a encore été partagée sur ce canal.</p>"; break;
+    case Found::No:
+      body += channel == 0 ? "<p>Le canal 0 n'a pas d'image partagée.</p>"
+                           : "<p>Aucune image n'a encore été partagée sur ce canal.</p>";
+      break;
     case Found::Error: return sendPage(res, "Erreur", "<h1>Erreur du serveur</h1>", 500);
   }
   sendPage(res, title, body + "<p><a href=\"/echange/\">Tous les canaux</a></p>");
 }
 
 // ---- Member page -------------------------------------------------------------------
-// Failed sign-ins per member number: after five, the number is locked for a
-// quarter of an hour.
-std::mutex attemptsLock;
-struct Attempts {
-  int failures = 0;
-  std::chrono::steady_clock::time_point since;
-};
-std::map<int, Attempts> attempts;
-constexpr int kMaxFailures = 5;
-constexpr auto kLockTime = std::chrono::minutes(15);
-
-bool locked(int number) {
-  std::lock_guard<std::mutex> guard(attemptsLock);
-  const auto it = attempts.find(number);
-  if (it == attempts.end()) return false;
-  if (std::chrono::steady_clock::now() - it->second.since > kLockTime) {
-    attempts.erase(it);
-    return false;
-  }
-  return it->second.failures >= kMaxFailures;
-}
-
-void noteFailure(int number) {
-  std::lock_guard<std::mutex> guard(attemptsLock);
-  Attempts& a = attempts[number];
-  if (a.failures == 0) a.since = std::chrono::steady_clock::now();
-  ++a.failures;
-}
-
 std::string cookieToken(const httplib::Request& req) { return cookieValue(req, kCookie); }
 
 // The signed-in member, or 0.
@@ -297,27 +273,56 @@ void memberHome(const httplib::Request& req, httplib::Response& res) {
   signInForm(res, {}, 200);
 }
 
-void signIn(const httplib::Request& req, httplib::Response& res) {
-  const int number = parseMemberNumber(req.get_param_value("numero"));
-  const std::string password = req.get_param_value("motdepasse");
-  if (!number || password.empty()) return signInForm(res, "Numéro ou mot de passe incorrect.", 401);
-  if (locked(number))
-    return signInForm(res, "Trop d'essais manqués : réessayez dans un quart d'heure.", 429);
+// A password check behind the sign-in guard. Every check is logged, so an
+// operator sees guessing in the journal (and a test can count the hashes).
+enum class Check { Good, Wrong, Locked, Busy };
+Check checkMemberPassword(const httplib::Request& req, int number, const std::string& password) {
+  const std::string address = clientAddress(req);
+  SignInAttempt attempt;
+  switch (beginSignIn(SignInKind::Member, std::to_string(number), address, attempt)) {
+    case SignInVerdict::Go: break;
+    case SignInVerdict::Locked: return Check::Locked;
+    case SignInVerdict::Busy: return Check::Busy;
+  }
+  logLine("password check: member %d from %s", number, address.c_str());
   std::string hash;
   const bool known = loadPasswordHash(number, hash) == Found::Yes && !hash.empty();
   // A number without a password costs the same time as a wrong password, so
   // the answer's delay does not tell which numbers can sign in.
   static const std::string decoy = hashPassword("orva-decoy");
-  if (!checkPassword(password, known ? hash : decoy) || !known) {
-    noteFailure(number);
-    return signInForm(res, "Numéro ou mot de passe incorrect.", 401);
+  const bool good = checkPassword(password, known ? hash : decoy) && known;
+  endSignIn(attempt, good);
+  // Same password, a stronger hash: not a change, the sessions stay.
+  if (good && passwordNeedsRehash(hash)) {
+    const std::string stronger = hashPassword(password);
+    if (!stronger.empty() && savePasswordHash(number, stronger)) logLine("member %d password hash upgraded", number);
   }
+  return good ? Check::Good : Check::Wrong;
+}
+
+// Locked and Busy answers, shared by every form that checks a password.
+bool refusedCheck(Check check, httplib::Response& res) {
+  if (check == Check::Locked) {
+    signInForm(res, "Trop d'essais manqués : réessayez dans un quart d'heure.", 429);
+    return true;
+  }
+  if (check == Check::Busy) {
+    signInForm(res, "Serveur occupé : réessayez dans quelques secondes.", 503);
+    res.set_header("Retry-After", std::to_string(kSignInRetrySeconds));
+    return true;
+  }
+  return false;
+}
+
+void signIn(const httplib::Request& req, httplib::Response& res) {
+  const int number = parseMemberNumber(req.get_param_value("numero"));
+  const std::string password = req.get_param_value("motdepasse");
+  if (!number || password.empty()) return signInForm(res, "Numéro ou mot de passe incorrect.", 401);
+  const Check check = checkMemberPassword(req, number, password);
+  if (refusedCheck(check, res)) return;
+  if (check != Check::Good) return signInForm(res, "Numéro ou mot de passe incorrect.", 401);
   std::string token, formKey;
   if (!createSession(number, token, formKey)) return signInForm(res, "Erreur du serveur, réessayez.", 500);
-  {
-    std::lock_guard<std::mutex> guard(attemptsLock);
-    attempts.erase(number);
-  }
   res.set_header("Set-Cookie", std::string(kCookie) + "=" + token +
                                    "; Path=/; Secure; HttpOnly; SameSite=Strict; Max-Age=28800");
   redirect(res, "/membre/profil");
@@ -330,13 +335,14 @@ void signOut(const httplib::Request& req, httplib::Response& res) {
   redirect(res, "/membre");
 }
 
+constexpr std::size_t kColoursShown = 5;
 constexpr const char* kFieldLabels[kFieldCount] = {"Prénom", "Ville", "Phrase", "Jour", "E-mail", "Dossier"};
 constexpr const char* kFieldInputs[kFieldCount] = {"prenom", "ville", "phrase", "jour", "email", "dossier"};
 
 void profileForm(httplib::Response& res, int number, const Profile& p, const std::string& formKey,
-                 const std::vector<std::string>& errors, bool saved, int status) {
+                 const std::vector<std::string>& errors, const char* notice, int status) {
   std::string body = "<h1>Mon profil — membre " + std::to_string(number) + "</h1>";
-  if (saved) body += "<p class=\"ok\">Profil enregistré.</p>";
+  if (notice) body += std::string("<p class=\"ok\">") + notice + "</p>";
   if (!errors.empty()) {
     body += "<div class=\"erreur\"><p>Le profil n'a pas été enregistré :</p><ul>";
     for (const std::string& e : errors) body += "<li>" + htmlEscape(e) + "</li>";
@@ -351,11 +357,41 @@ void profileForm(httplib::Response& res, int number, const Profile& p, const std
             (f == Email ? "email" : "text") + "\" id=\"" + kFieldInputs[f] + "\" name=\"" + kFieldInputs[f] +
             "\" value=\"" + htmlEscape(p.field[f]) + "\">";
   }
+  const std::string hidden = "<input type=\"hidden\" name=\"jeton\" value=\"" + formKey + "\">";
+  auto box = [](const char* id, bool checked, const char* label, const char* why) {
+    return std::string("<label><input type=\"checkbox\" id=\"") + id + "\" name=\"" + id + "\" value=\"1\"" +
+           (checked ? " checked" : "") + "> " + label + "</label><small>" + why + "</small>";
+  };
+  body += box("publier", p.emailPublic, "Publier mon e-mail dans mon profil Orva-Lin",
+              "Le profil que lit le programme (client.xml) est public : n'importe qui sur Internet peut le lire "
+              "pour n'importe quel numéro. Sans cette case, votre adresse reste sur ce serveur et n'y figure pas.");
   body += "<label for=\"couleur\">Couleur du panneau</label><input type=\"color\" id=\"couleur\" name=\"couleur\" value=\"#" +
-          rgbText(p.red, p.green, p.blue) + "\">"
+          rgbText(p.red, p.green, p.blue) + "\">" +
+          box("verrou", p.colourLocked, "Garder cette couleur",
+              "Orva-Lin envoie la couleur sans mot de passe : n'importe qui pourrait la changer à votre place. "
+              "Gardée, elle ne change plus que depuis cette page.") +
+          "<br>"
           "<label for=\"photo\">Nouveau portrait (PNG, JPEG, GIF, BMP ; facultatif)</label>"
           "<input type=\"file\" id=\"photo\" name=\"photo\" accept=\"image/*\">"
-          "<br><button type=\"submit\">Enregistrer</button></form>"
+          "<br><button type=\"submit\">Enregistrer</button></form>";
+  std::vector<ColourEntry> history;
+  colourHistory(number, history);
+  if (history.size() > kColoursShown) history.resize(kColoursShown);
+  if (!history.empty()) {
+    body += "<h2>Mes dernières couleurs</h2><p>";
+    for (const ColourEntry& c : history)
+      body += "<span class=\"pastille\" title=\"#" + rgbText(c.red, c.green, c.blue) + "\" style=\"background:#" +
+              rgbText(c.red, c.green, c.blue) + "\"></span> ";
+    body += "</p><form method=\"post\" action=\"/membre/couleur\">" + hidden +
+            "<button type=\"submit\" id=\"annuler\">Revenir à la couleur précédente (#" +
+            rgbText(history[0].red, history[0].green, history[0].blue) + ")</button></form>";
+  }
+  body += "<h2>Mot de passe</h2><form method=\"post\" action=\"/membre/motdepasse\">" + hidden +
+          "<label for=\"actuel\">Mot de passe actuel</label><input type=\"password\" id=\"actuel\" name=\"actuel\" required>"
+          "<label for=\"nouveau\">Nouveau mot de passe (8 caractères au moins)</label>"
+          "<input type=\"password\" id=\"nouveau\" name=\"nouveau\" minlength=\"8\" maxlength=\"1024\" required>"
+          "<br><button type=\"submit\">Changer le mot de passe</button>"
+          "<small> Vos autres sessions ouvertes seront fermées.</small></form>"
           "<form method=\"post\" action=\"/membre/deconnexion\"><button type=\"submit\">Se déconnecter</button></form>";
   sendPage(res, "Mon profil", body, status);
 }
@@ -366,7 +402,11 @@ void profilePage(const httplib::Request& req, httplib::Response& res) {
   if (!number) return redirect(res, "/membre");
   Profile profile;
   if (loadProfile(number, profile) != Found::Yes) return signInForm(res, "Ce compte n'existe plus.", 404);
-  profileForm(res, number, profile, formKey, {}, req.has_param("enregistre"), 200);
+  const char* notice = req.has_param("enregistre") ? "Profil enregistré."
+                       : req.has_param("annule")   ? "Couleur précédente rétablie."
+                       : req.has_param("motdepasse") ? "Mot de passe changé ; vos autres sessions sont fermées."
+                                                     : nullptr;
+  profileForm(res, number, profile, formKey, {}, notice, 200);
 }
 
 void saveProfile(const httplib::Request& req, httplib::Response& res) {
@@ -387,6 +427,8 @@ void saveProfile(const httplib::Request& req, httplib::Response& res) {
   }
   if (!parseRgb(req.get_file_value("couleur").content, profile.red, profile.green, profile.blue))
     errors.push_back("Couleur : attendue sous la forme #RRVVBB");
+  profile.emailPublic = req.get_file_value("publier").content == "1";
+  profile.colourLocked = req.get_file_value("verrou").content == "1";
   std::string small, large;
   const std::string& photo = req.get_file_value("photo").content;
   if (!photo.empty()) {
@@ -394,12 +436,56 @@ void saveProfile(const httplib::Request& req, httplib::Response& res) {
     if (!makePortraits({reinterpret_cast<const std::uint8_t*>(photo.data()), photo.size()}, small, large, reason))
       errors.push_back("Portrait : " + reason);
   }
-  if (!errors.empty()) return profileForm(res, number, profile, formKey, errors, false, 400);
+  if (!errors.empty()) return profileForm(res, number, profile, formKey, errors, nullptr, 400);
   const bool pictures = !small.empty();
   if (saveMember(number, profile, false, pictures ? &small : nullptr, pictures ? &large : nullptr) != SaveResult::Ok)
-    return profileForm(res, number, profile, formKey, {"Erreur du serveur, réessayez."}, false, 500);
+    return profileForm(res, number, profile, formKey, {"Erreur du serveur, réessayez."}, nullptr, 500);
   logLine("member %d edited the profile%s", number, pictures ? " and the portrait" : "");
   redirect(res, "/membre/profil?enregistre=1");
+}
+
+// The small forms of the member page: signed in, and carrying the form key.
+int signedInForm(const httplib::Request& req, httplib::Response& res, std::string& formKey) {
+  const int number = signedIn(req, &formKey);
+  if (!number) {
+    signInForm(res, "Votre session a expiré : reconnectez-vous.", 401);
+    return 0;
+  }
+  if (req.get_param_value("jeton") != formKey) {
+    sendPage(res, "Refusé", "<h1>Formulaire refusé</h1><p><a href=\"/membre/profil\">Recommencer</a></p>", 403);
+    return 0;
+  }
+  return number;
+}
+
+void undoColour(const httplib::Request& req, httplib::Response& res) {
+  std::string formKey;
+  const int number = signedInForm(req, res, formKey);
+  if (!number) return;
+  bool undone = false;
+  if (!undoBackground(number, undone)) return sendPage(res, "Erreur", "<h1>Erreur du serveur</h1>", 500);
+  if (undone) logLine("member %d went back to the previous colour", number);
+  redirect(res, undone ? "/membre/profil?annule=1" : "/membre/profil");
+}
+
+void changeOwnPassword(const httplib::Request& req, httplib::Response& res) {
+  std::string formKey;
+  const int number = signedInForm(req, res, formKey);
+  if (!number) return;
+  const std::string fresh = req.get_param_value("nouveau");
+  Profile profile;
+  if (loadProfile(number, profile) != Found::Yes) return signInForm(res, "Ce compte n'existe plus.", 404);
+  const Check check = checkMemberPassword(req, number, req.get_param_value("actuel"));
+  if (refusedCheck(check, res)) return;
+  if (check != Check::Good)
+    return profileForm(res, number, profile, formKey, {"Mot de passe actuel incorrect."}, nullptr, 401);
+  if (fresh.size() < 8 || fresh.size() > 1024)
+    return profileForm(res, number, profile, formKey, {"Nouveau mot de passe : 8 caractères au moins."}, nullptr, 400);
+  const std::string hash = hashPassword(fresh);
+  if (hash.empty() || !changePassword(number, hash, cookieToken(req)))
+    return profileForm(res, number, profile, formKey, {"Erreur du serveur, réessayez."}, nullptr, 500);
+  logLine("member %d changed the password; other sessions ended", number);
+  redirect(res, "/membre/profil?motdepasse=1");
 }
 
 }  // namespace
@@ -421,6 +507,8 @@ void addPageRoutes(httplib::Server& server) {
   server.Post("/membre/deconnexion", signOut);
   server.Get("/membre/profil", profilePage);
   server.Post("/membre/profil", saveProfile);
+  server.Post("/membre/couleur", undoColour);
+  server.Post("/membre/motdepasse", changeOwnPassword);
 }
 
 }  // namespace webhost

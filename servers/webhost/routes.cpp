@@ -15,6 +15,8 @@ namespace {
 
 constexpr const char* kXmlType = "text/xml; charset=utf-8";
 constexpr const char* kTextType = "text/plain; charset=utf-8";
+// Channel 0 is where members wait without a group: it has no picture board.
+constexpr const char* kNoShareOnZero = "le canal 0 n'a pas d'image partagée";
 
 void refuse(httplib::Response& res, int status, std::string_view reason) {
   res.status = status;
@@ -29,7 +31,8 @@ void noStore(httplib::Response& res) { res.set_header("Cache-Control", "no-store
 // with no boundary: reading the content here keeps the library from parsing
 // it. The whole body is read even when it is refused, since a TLS peer that
 // is answered before it has finished sending may see a reset instead of the
-// answer; only the first `limit` bytes are kept.
+// answer; only the first `limit` bytes are kept, and the request guards
+// have already refused a length far past the record.
 struct Body {
   std::string bytes;
   std::size_t received = 0;
@@ -71,12 +74,23 @@ int memberOf(const httplib::Request& req, httplib::Response& res) {
   return number;
 }
 
+void tooMany(httplib::Response& res, std::string_view reason) {
+  res.set_header("Retry-After", "3600");
+  refuse(res, 429, reason);
+}
+
 void getClientXml(const httplib::Request& req, httplib::Response& res) {
   const int number = memberOf(req, res);
   if (number < 0) return;
   Profile profile;
   switch (loadProfile(number, profile)) {
-    case Found::Yes: res.set_content(clientXml(profile), kXmlType); noStore(res); return;
+    case Found::Yes:
+      // Anyone may read any number's file: the address only when the
+      // member chose to publish it.
+      if (!profile.emailPublic) profile.field[Email].clear();
+      res.set_content(clientXml(profile), kXmlType);
+      noStore(res);
+      return;
     case Found::No: refuse(res, 404, "membre inconnu"); return;
     case Found::Error: refuse(res, 500, "erreur de la base"); return;
   }
@@ -129,16 +143,24 @@ void postParams(const httplib::Request& req, httplib::Response& res,
   // The record names the account a second time; a record meant for another
   // member is a client fault, not an order to change someone else.
   if (colour.account != number) return refuse(res, 400, "le numéro du corps diffère de celui du chemin");
-  // Anyone can post a colour record; the operator locks a member's colour
-  // against that.
-  bool locked = false;
-  if (colourLocked(number, locked) == Found::Yes && locked)
-    return refuse(res, 403, "couleur verrouillée par l'opérateur");
+  // The record carries no credential: anyone can send it for any number.
+  // The member (or the operator) can lock the colour, and nobody can change
+  // it in a loop.
+  const std::string address = clientAddress(req);
+  if (!allowColourPost(number, address)) return tooMany(res, "trop de changements de couleur, réessayez plus tard");
+  Profile profile;
+  switch (loadProfile(number, profile)) {
+    case Found::Yes: break;
+    case Found::No: return refuse(res, 404, "membre inconnu");
+    case Found::Error: return refuse(res, 500, "erreur de la base");
+  }
+  if (profile.colourLocked) return refuse(res, 403, "couleur verrouillée (par le membre ou l'opérateur)");
   bool found = false;
   if (!saveBackground(number, colour.red, colour.green, colour.blue, found))
     return refuse(res, 500, "erreur de la base");
   if (!found) return refuse(res, 404, "membre inconnu");
-  logLine("member %d background %s", number, rgbText(colour.red, colour.green, colour.blue).c_str());
+  logLine("member %d background %s from %s", number, rgbText(colour.red, colour.green, colour.blue).c_str(),
+          address.c_str());
   res.set_content("OK\n", kTextType);
 }
 
@@ -148,6 +170,7 @@ void getShare(const httplib::Request& req, httplib::Response& res) {
   if (channel < 0) return refuse(res, 400, "paramètre F attendu : canal 0..10");
   const int which = pictureVariant(req, "N");
   if (!which) return refuse(res, 400, "paramètre N attendu : 1 ou 2");
+  if (channel == 0) return refuse(res, 404, kNoShareOnZero);
   std::string png;
   switch (loadShare(channel, which, png)) {
     case Found::Yes: res.set_content(png, "image/png"); noStore(res); return;
@@ -171,6 +194,11 @@ void postShare(const httplib::Request& req, httplib::Response& res, const httpli
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(body.bytes.data());
   const web::UploadError error = web::parseUploadRecord({bytes, body.bytes.size()}, upload);
   if (error != web::UploadError::None) return refuse(res, 400, web::uploadErrorText(error));
+  if (upload.channel == 0) return refuse(res, 400, kNoShareOnZero);
+  std::string name;
+  if (!cp1252ToUtf8(upload.name, name)) return refuse(res, 400, web::uploadErrorText(web::UploadError::Name));
+  const std::string address = clientAddress(req);
+  if (!allowUpload(upload.channel, address)) return tooMany(res, "trop d'images envoyées, réessayez plus tard");
 
   Image picture;
   std::string reason;
@@ -178,29 +206,16 @@ void postShare(const httplib::Request& req, httplib::Response& res, const httpli
   const std::string png = encodePng(fitWithin(picture, kShareMaxSide, kShareMaxSide));
   const std::string thumb = encodePng(fitWithin(picture, kShareThumbSide, kShareThumbSide));
   if (png.empty() || thumb.empty()) return refuse(res, 500, "conversion en PNG impossible");
-  if (!saveShare(upload.channel, png, thumb, upload.name)) return refuse(res, 500, "erreur de la base");
-  logLine("channel %d shared picture %dx%d from \"%.*s\"", upload.channel, picture.width,
-          picture.height, static_cast<int>(upload.name.size()), upload.name.data());
+  if (!saveShare(upload.channel, png, thumb, name)) return refuse(res, 500, "erreur de la base");
+  countUpload(upload.channel);
+  logLine("channel %d shared picture %dx%d from \"%s\" by %s", upload.channel, picture.width,
+          picture.height, name.c_str(), address.c_str());
   res.set_content("OK\n", kTextType);
 }
 
 }  // namespace
 
 void addClientRoutes(httplib::Server& server) {
-  // The library parses any multipart/form-data body itself and refuses one
-  // without a boundary before a handler can read it, whatever the handler
-  // asks for. The two record routes take their body raw, so their type is
-  // rewritten before routing; the request object is the server's own
-  // mutable one, handed to this hook as const.
-  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-    if (req.method == "POST" && (req.path == "/echange/pc_img_share_post.php" ||
-                                 (req.path.rfind("/users/", 0) == 0 && req.path.ends_with("/params.php")))) {
-      auto& raw = const_cast<httplib::Request&>(req);
-      raw.headers.erase("Content-Type");
-      raw.headers.emplace("Content-Type", "application/octet-stream");
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
   server.Get(R"(/users/([^/]*)/client\.xml)", getClientXml);
   server.Get(R"(/users/([^/]*)/params\.xml)", getParamsXml);
   server.Get(R"(/users/([^/]*)/images\.php)", getPortrait);

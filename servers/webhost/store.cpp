@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <sodium.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -34,6 +35,13 @@ CREATE TABLE IF NOT EXISTS shares (
 CREATE TABLE IF NOT EXISTS sessions (
   token TEXT PRIMARY KEY, number INTEGER NOT NULL, formkey TEXT NOT NULL, expires INTEGER NOT NULL);
 )";
+
+// Columns added since the first stores; an existing member keeps the safe
+// choice (e-mail not published). Each fails harmlessly once the column is
+// there. (colour_locked comes with the console's schema.)
+constexpr const char* kAddedColumns[] = {
+    "ALTER TABLE members ADD COLUMN email_public INTEGER NOT NULL DEFAULT 0",
+};
 
 constexpr long kSessionSeconds = 8 * 3600;
 
@@ -103,11 +111,26 @@ struct Transaction {
   }
 };
 
+constexpr const char* kProfileColumns =
+    "prenom, ville, phrase, jour, email, folder, red, green, blue, email_public, colour_locked";
+
 void readProfile(Statement& q, int first, Profile& out) {
   for (int f = 0; f < kFieldCount; ++f) out.field[f] = q.columnText(first + f);
   out.red = static_cast<std::uint8_t>(q.columnInt(first + 6));
   out.green = static_cast<std::uint8_t>(q.columnInt(first + 7));
   out.blue = static_cast<std::uint8_t>(q.columnInt(first + 8));
+  out.emailPublic = q.columnInt(first + 9) != 0;
+  out.colourLocked = q.columnInt(first + 10) != 0;
+}
+
+// Sessions are found by the SHA-256 of their token: the store never holds
+// a token that could be replayed as a cookie.
+std::string tokenDigest(const std::string& token) {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(token.data()), token.size());
+  char hex[2 * sizeof digest + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return hex;
 }
 
 }  // namespace
@@ -123,13 +146,18 @@ bool openStore(const std::string& dataDir, std::string& error) {
     sqlite3_free(message);
     return false;
   }
+  for (const char* column : kAddedColumns) sqlite3_exec(check.get(), column, nullptr, nullptr, nullptr);
+  if (sodium_init() < 0) {
+    error = "libsodium";
+    return false;
+  }
   return applyConsoleSchema(check.get(), error);
 }
 
 sqlite3* storeDatabase() { return db(); }
 
 Found loadProfile(int number, Profile& out) {
-  Statement q("SELECT prenom, ville, phrase, jour, email, folder, red, green, blue FROM members WHERE number = ?");
+  Statement q((std::string("SELECT ") + kProfileColumns + " FROM members WHERE number = ?").c_str());
   if (!q) return Found::Error;
   q.integer(1, number);
   const int rc = q.step();
@@ -164,11 +192,11 @@ SaveResult saveMember(int number, const Profile& p, bool create, const std::stri
   }
   if (create && exists) return SaveResult::Exists;
   if (!create && !exists) return SaveResult::Missing;
-  Statement q(create ? "INSERT INTO members (prenom, ville, phrase, jour, email, folder, red, green, blue, small, large, number) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+  Statement q(create ? "INSERT INTO members (prenom, ville, phrase, jour, email, folder, red, green, blue, small, large, "
+                       "email_public, colour_locked, number) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                      : "UPDATE members SET prenom = ?, ville = ?, phrase = ?, jour = ?, email = ?, folder = ?, "
-                       "red = ?, green = ?, blue = ?, small = coalesce(?, small), large = coalesce(?, large) "
-                       "WHERE number = ?");
+                       "red = ?, green = ?, blue = ?, small = coalesce(?, small), large = coalesce(?, large), "
+                       "email_public = ?, colour_locked = ? WHERE number = ?");
   if (!q) return SaveResult::Error;
   for (int f = 0; f < kFieldCount; ++f) q.text(f + 1, p.field[f]);
   q.integer(7, p.red);
@@ -176,7 +204,9 @@ SaveResult saveMember(int number, const Profile& p, bool create, const std::stri
   q.integer(9, p.blue);
   if (small) q.blob(10, *small);
   if (large) q.blob(11, *large);
-  q.integer(12, number);
+  q.integer(12, p.emailPublic);
+  q.integer(13, p.colourLocked);
+  q.integer(14, number);
   if (q.step() != SQLITE_DONE) return SaveResult::Error;
   return t.commit() ? SaveResult::Ok : SaveResult::Error;
 }
@@ -206,6 +236,48 @@ bool savePasswordHash(int number, const std::string& hash) {
   return t.commit();
 }
 
+bool undoBackground(int number, bool& undone) {
+  undone = false;
+  Transaction t;
+  if (!t.open) return false;
+  Statement last("SELECT id, red, green, blue FROM colour_history WHERE number = ? ORDER BY id DESC LIMIT 1");
+  if (!last) return false;
+  last.integer(1, number);
+  const int rc = last.step();
+  if (rc == SQLITE_DONE) return true;
+  if (rc != SQLITE_ROW) return false;
+  // The history's trigger keeps the colour this replaces as the newest
+  // entry; an undo drops it with the entry it went back to, so a second
+  // undo goes one step further back instead of returning.
+  Statement set("UPDATE members SET red = ?, green = ?, blue = ? WHERE number = ?");
+  Statement drop("DELETE FROM colour_history WHERE number = ? AND "
+                 "(id = ? OR id = (SELECT max(id) FROM colour_history WHERE number = ?))");
+  if (!set || !drop) return false;
+  for (int i = 0; i < 3; ++i) set.integer(1 + i, last.columnInt(1 + i));
+  set.integer(4, number);
+  drop.integer(1, number);
+  drop.integer(2, last.columnInt(0));
+  drop.integer(3, number);
+  if (set.step() != SQLITE_DONE || drop.step() != SQLITE_DONE) return false;
+  undone = true;
+  return t.commit();
+}
+
+bool changePassword(int number, const std::string& hash, const std::string& keepToken) {
+  Transaction t;
+  if (!t.open) return false;
+  Statement q("UPDATE members SET password = ? WHERE number = ?");
+  Statement s("DELETE FROM sessions WHERE number = ? AND token != ?");
+  if (!q || !s) return false;
+  q.text(1, hash);
+  q.integer(2, number);
+  if (q.step() != SQLITE_DONE || sqlite3_changes(db()) != 1) return false;
+  s.integer(1, number);
+  s.text(2, keepToken.empty() ? std::string() : tokenDigest(keepToken));
+  if (s.step() != SQLITE_DONE) return false;
+  return t.commit();
+}
+
 Found loadPasswordHash(int number, std::string& hash) {
   Statement q("SELECT password FROM members WHERE number = ?");
   if (!q) return Found::Error;
@@ -232,15 +304,14 @@ bool removeMember(int number, bool& found) {
 }
 
 bool listMembers(std::vector<MemberLine>& out) {
-  Statement q("SELECT number, prenom, ville, phrase, jour, email, folder, red, green, blue, password != '' "
-              "FROM members ORDER BY number");
+  Statement q((std::string("SELECT number, ") + kProfileColumns + ", password != '' FROM members ORDER BY number").c_str());
   if (!q) return false;
   int rc;
   while ((rc = q.step()) == SQLITE_ROW) {
     MemberLine line;
     line.number = static_cast<int>(q.columnInt(0));
     readProfile(q, 1, line.profile);
-    line.hasPassword = q.columnInt(10) != 0;
+    line.hasPassword = q.columnInt(12) != 0;
     out.push_back(std::move(line));
   }
   return rc == SQLITE_DONE;
@@ -285,7 +356,7 @@ bool createSession(int number, std::string& token, std::string& formKey) {
   if (!purge || !q) return false;
   purge.integer(1, now);
   purge.step();
-  q.text(1, token);
+  q.text(1, tokenDigest(token));
   q.integer(2, number);
   q.text(3, formKey);
   q.integer(4, now + kSessionSeconds);
@@ -296,7 +367,7 @@ bool createSession(int number, std::string& token, std::string& formKey) {
 Found loadSession(const std::string& token, int& number, std::string& formKey) {
   Statement q("SELECT number, formkey FROM sessions WHERE token = ? AND expires >= ?");
   if (!q) return Found::Error;
-  q.text(1, token);
+  q.text(1, tokenDigest(token));
   q.integer(2, static_cast<long long>(std::time(nullptr)));
   const int rc = q.step();
   if (rc == SQLITE_DONE) return Found::No;
@@ -309,7 +380,7 @@ Found loadSession(const std::string& token, int& number, std::string& formKey) {
 void dropSession(const std::string& token) {
   Statement q("DELETE FROM sessions WHERE token = ?");
   if (!q) return;
-  q.text(1, token);
+  q.text(1, tokenDigest(token));
   q.step();
 }
 
@@ -326,8 +397,8 @@ std::string randomHex(int bytes) {
 }
 
 namespace {
-constexpr int kPbkdf2Rounds = 60000;
-
+// Hashes made before Argon2id; they still verify, and a good sign-in
+// replaces them.
 std::string pbkdf2(std::string_view password, std::string_view salt, int rounds) {
   unsigned char key[32];
   if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
@@ -342,17 +413,25 @@ std::string pbkdf2(std::string_view password, std::string_view salt, int rounds)
   }
   return out;
 }
+
+bool isArgon2id(const std::string& hash) { return hash.rfind("$argon2id$", 0) == 0; }
+
+// libsodium's interactive cost: 64 MiB and a few tens of milliseconds per
+// hash; the sign-in guard bounds how many run at once.
+constexpr unsigned long long kHashOps = crypto_pwhash_OPSLIMIT_INTERACTIVE;
+constexpr std::size_t kHashMemory = crypto_pwhash_MEMLIMIT_INTERACTIVE;
 }  // namespace
 
-// "pbkdf2-sha256$rounds$salt$key"
 std::string hashPassword(std::string_view password) {
-  const std::string salt = randomHex(16);
-  const std::string key = pbkdf2(password, salt, kPbkdf2Rounds);
-  if (salt.empty() || key.empty()) return {};
-  return "pbkdf2-sha256$" + std::to_string(kPbkdf2Rounds) + "$" + salt + "$" + key;
+  char out[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str(out, password.data(), password.size(), kHashOps, kHashMemory) != 0) return {};
+  return out;
 }
 
 bool checkPassword(std::string_view password, const std::string& hash) {
+  if (isArgon2id(hash))
+    return hash.size() < crypto_pwhash_STRBYTES &&
+           crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
   char salt[64], key[80];
   int rounds = 0;
   if (std::sscanf(hash.c_str(), "pbkdf2-sha256$%d$%63[0-9a-f]$%79[0-9a-f]", &rounds, salt, key) != 3 ||
@@ -361,6 +440,10 @@ bool checkPassword(std::string_view password, const std::string& hash) {
   const std::string computed = pbkdf2(password, salt, rounds);
   return computed.size() == std::strlen(key) &&
          CRYPTO_memcmp(computed.data(), key, computed.size()) == 0;
+}
+
+bool passwordNeedsRehash(const std::string& hash) {
+  return !isArgon2id(hash) || crypto_pwhash_str_needs_rehash(hash.c_str(), kHashOps, kHashMemory) != 0;
 }
 
 }  // namespace webhost

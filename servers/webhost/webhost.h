@@ -32,6 +32,11 @@ inline constexpr std::size_t kFieldBytes[kFieldCount] = {64, 64, 128, 64, 128, 6
 struct Profile {
   std::string field[kFieldCount];
   std::uint8_t red = 0, green = 0, blue = 0;
+  // The member's own choices on the member page. client.xml is public for
+  // every number, so the e-mail address goes in it only when asked; a locked
+  // colour is kept whatever params.php is sent (it carries no credential).
+  bool emailPublic = false;
+  bool colourLocked = false;
 };
 
 // The text of a value as the XML carries it: é becomes "&#xE9;", the one
@@ -100,7 +105,13 @@ SaveResult saveMember(int number, const Profile& profile, bool create, const std
                       const std::string* large);
 bool saveBackground(int number, std::uint8_t red, std::uint8_t green, std::uint8_t blue,
                     bool& found);
+// Goes back to the newest colour of the history (colourHistory) and drops
+// it from there; undone is false when there was none.
+bool undoBackground(int number, bool& undone);
 bool savePasswordHash(int number, const std::string& hash);
+// Stores a new hash and ends every session of the member but keepToken's
+// (none kept when it is empty).
+bool changePassword(int number, const std::string& hash, const std::string& keepToken = {});
 Found loadPasswordHash(int number, std::string& hash);
 bool removeMember(int number, bool& found);
 struct MemberLine {
@@ -120,8 +131,11 @@ bool createSession(int number, std::string& token, std::string& formKey);
 Found loadSession(const std::string& token, int& number, std::string& formKey);
 void dropSession(const std::string& token);
 
+// Argon2id in libsodium's string form; older PBKDF2 hashes still check.
 std::string hashPassword(std::string_view password);
 bool checkPassword(std::string_view password, const std::string& hash);
+// True for a hash older or cheaper than what hashPassword makes today.
+bool passwordNeedsRehash(const std::string& hash);
 std::string randomHex(int bytes);
 
 // ---- HTTP ----------------------------------------------------------------------
@@ -130,12 +144,26 @@ struct Options {
   std::string bind = "0.0.0.0";
   int port = 443;
   std::string cert, key;
-  std::string relayCtl;   // the relay's control socket, for the console; empty: no relay
-  // The front (nginx) whose X-Real-IP is believed; empty: none.
+  // The reverse proxy's address: only a connection from it may name the
+  // client in X-Real-IP. Empty: the TCP peer is always the client.
   std::string front;
+  std::string relayCtl;   // the relay's control socket, for the console; empty: no relay
 };
 const Options& options();
 
+// The client's address, as every limit and log line counts it.
+std::string clientAddress(const httplib::Request& req);
+// Answers what must not reach a route before any of its body is read: a
+// body without a length, a length past the route's bound, unknown methods;
+// and drops a Range header asking for more than one range.
+void addRequestGuards(httplib::Server& server);
+// The largest body any route takes, for the library's own bound.
+std::size_t largestBody();
+// Limits on what the client's unauthenticated posts may do per hour; false
+// (answer 429) once a limit is reached. Counted before any work is done.
+bool allowColourPost(int number, const std::string& address);
+bool allowUpload(int channel, const std::string& address);
+void countUpload(int channel);   // a picture stored on the channel
 void addClientRoutes(httplib::Server& server);
 void addPageRoutes(httplib::Server& server);
 
@@ -143,8 +171,17 @@ void addPageRoutes(httplib::Server& server);
 bool makePortraits(std::span<const std::uint8_t> bytes, std::string& small, std::string& large,
                    std::string& error);
 
+// One line on stderr; control characters of the values become \xNN, so a
+// request cannot forge a line of its own.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// ---- Request texts ----------------------------------------------------------------
+std::string escapeLogText(std::string_view text);
+// The client sends file names in the Windows ANSI code page. False for a
+// control character or a byte the code page leaves undefined.
+bool cp1252ToUtf8(std::string_view text, std::string& out);
+// "bytes=A-B", "bytes=A-" or "bytes=-N": one well-formed range.
+bool isSingleRange(std::string_view header);
 // Page helpers of pages.cpp, shared with the console: every HTML answer goes
 // through sendPage (its security headers and no-store).
 std::string utf8(const wchar_t* text);
@@ -167,6 +204,9 @@ void dropOperatorSession(const std::string& token);
 // 1..32 letters, digits, '.', '-', '_'.
 bool validOperatorName(std::string_view name);
 int operatorCommand(int argc, char** argv);
+// One line from standard input, not echoed when it is a terminal (the
+// prompt then goes to stderr); 1 to 1023 bytes.
+bool readPassword(const char* prompt, std::string& out);
 
 struct AuditLine {
   long long stamp;
@@ -229,12 +269,6 @@ void startActivitySampler();
 // Per channel: members present and talk time over the last 24 h, and the
 // busiest hours of the week, as inline SVG.
 std::string activityHtml(long long now);
-
-// The one gate of the console's sign-in, so a shared guard can replace it:
-// Allowed counts the attempt (call it before checking the password),
-// Succeeded forgets the attempts of that address and name.
-bool consoleSignInAllowed(const std::string& address, const std::string& name);
-void consoleSignInSucceeded(const std::string& address, const std::string& name);
 
 void addConsoleRoutes(httplib::Server& server);
 

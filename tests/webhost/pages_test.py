@@ -2,10 +2,12 @@
 """The member page and the operator's console in headless Chromium, against
 the real web host and the real relay: a member signs in with the password
 the operator set, edits the profile and the portrait with the plain HTML
-form, and the client's client.xml and images.php show the change; then an
-operator watches a scripted member on channel 2, closes it, takes down the
-channel's picture, locks and restores a colour, and finds it all in the
-audit log.
+form, and the client's client.xml and images.php show the change; then
+publishes the e-mail, undoes a colour, locks it against the client's
+unauthenticated post, and changes the password, which ends the other
+sessions; then an operator watches a scripted member on channel 2, closes
+it, takes down the channel's picture, locks and restores a colour, and
+finds it all in the audit log.
 
     pages_test.py WEBHOST_BIN TLS_DIR RELAY_BIN [SCREENSHOT_DIR]
 
@@ -13,6 +15,7 @@ Run with Debian's python3 (its selenium and chromium-driver packages).
 """
 import base64
 import hashlib
+import http.client
 import os
 import select
 import shutil
@@ -126,7 +129,8 @@ def main():
             f.write(b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54) +
                     struct.pack("<IiiHHIIiiII", 40, 120, 160, 1, 24, 0, len(pixels), 0, 0, 0, 0) + pixels)
         subprocess.run([BIN, "--data", data, "member", "add", "7", "--prenom", "Zoé", "--ville",
-                        "Besançon", "--phrase", "Bonjour", "--password", "motdepasse-7"], check=True)
+                        "Besançon", "--phrase", "Bonjour", "--password"], input=b"motdepasse-7\n",
+                       check=True)
         subprocess.run([BIN, "--data", data, "member", "add", "12", "--prenom", "Marius", "--ville",
                         "Nîmes", "--phrase", "Salut", "--background", "102030"], check=True)
         subprocess.run([BIN, "--data", data, "operator", "add", "alice"], input="console-alice\n",
@@ -150,6 +154,15 @@ def main():
                                              headers={"Content-Type": "multipart/form-data"} if body else {})
             with urllib.request.urlopen(request, context=tls) as r:
                 return r.read()
+
+        def raw(method, path, body=None, headers=None):
+            """Status and headers of one request, redirects not followed."""
+            c = http.client.HTTPSConnection("localhost", port, context=tls, timeout=30)
+            c.request(method, path, body, headers or {})
+            r = c.getresponse()
+            r.read()
+            c.close()
+            return r.status, r.headers
 
         def status(path, body=None):
             try:
@@ -216,6 +229,45 @@ def main():
               "the refused edit left the stored phrase")
 
         browser.get(base + "/membre/profil")
+        save = (By.XPATH, "//button[text()='Enregistrer']")
+        browser.find_element(By.ID, "email").send_keys("zoe@exemple.fr")
+        submit(*save)
+        check(element(fetch("/users/7/client.xml"), "EMAIL") == "",
+              "the e-mail stays out of the public client.xml by default")
+        check("public" in browser.find_element(By.XPATH, "//input[@id='publier']/../following-sibling::small").text,
+              "the page says why")
+        browser.find_element(By.ID, "publier").click()
+        submit(*save)
+        check(element(fetch("/users/7/client.xml"), "EMAIL") == "zoe@exemple.fr",
+              "a published e-mail is in client.xml")
+
+        first = element(fetch("/users/7/params.xml"), "BACKGROUND")
+        browser.execute_script("document.getElementById('couleur').value = '#00ff00'")
+        submit(*save)
+        check(element(fetch("/users/7/params.xml"), "BACKGROUND") == "00FF00", "the page changes the colour")
+        submit(By.ID, "annuler")
+        check("Couleur précédente rétablie" in browser.find_element(By.CLASS_NAME, "ok").text and
+              element(fetch("/users/7/params.xml"), "BACKGROUND") == first,
+              "undo brings the previous colour back")
+
+        browser.find_element(By.ID, "verrou").click()
+        submit(*save)
+        check(status("/users/7/params.php", webhost.colour_record(255, 0, 0, 7)) == 403 and
+              element(fetch("/users/7/params.xml"), "BACKGROUND") == first,
+              "a kept colour refuses the client's post and stays")
+
+        code, headers = raw("POST", "/membre/connexion", "numero=7&motdepasse=motdepasse-7",
+                            {"Content-Type": "application/x-www-form-urlencoded"})
+        other = {"Cookie": headers["Set-Cookie"].split(";")[0]}
+        check(code == 303 and raw("GET", "/membre/profil", None, other)[0] == 200,
+              "a second session opens elsewhere")
+        browser.find_element(By.ID, "actuel").send_keys("motdepasse-7")
+        browser.find_element(By.ID, "nouveau").send_keys("nouveau-secret-7")
+        submit(By.XPATH, "//button[text()='Changer le mot de passe']")
+        check("Mot de passe changé" in browser.find_element(By.CLASS_NAME, "ok").text,
+              "the member changes the password")
+        check(raw("GET", "/membre/profil", None, other)[0] == 303, "which ends the other session")
+
         if SHOTS:
             browser.save_screenshot(os.path.join(SHOTS, "webhost-profil.png"))
         browser.get(base + "/console")

@@ -1,7 +1,10 @@
 // The real orva-webhost on a free loopback port, asked over HTTPS with the
 // certificate validated against the local CA, the way Orva-Lin asks: raw
 // records declared as multipart/form-data with no boundary.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -13,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -33,10 +37,11 @@ std::string tempDir() {
   return mkdtemp(path) ? path : "";
 }
 
-// Runs the binary with args; returns its exit code, its stdout in out.
-int runHost(const std::vector<std::string>& args, std::string* out = nullptr) {
-  int pipeFd[2];
-  if (pipe(pipeFd) != 0) return -1;
+// Runs the binary with args and input on its stdin; returns its exit code,
+// its stdout in out.
+int runHost(const std::vector<std::string>& args, std::string* out = nullptr, const std::string& input = {}) {
+  int pipeFd[2], inFd[2];
+  if (pipe(pipeFd) != 0 || pipe(inFd) != 0) return -1;
   std::vector<char*> argv{const_cast<char*>(ORVA_WEBHOST_BIN)};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -44,10 +49,15 @@ int runHost(const std::vector<std::string>& args, std::string* out = nullptr) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFd[1], 1);
   posix_spawn_file_actions_addclose(&actions, pipeFd[0]);
+  posix_spawn_file_actions_adddup2(&actions, inFd[0], 0);
+  posix_spawn_file_actions_addclose(&actions, inFd[1]);
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipeFd[1]);
+  close(inFd[0]);
+  if (!input.empty() && write(inFd[1], input.data(), input.size()) < 0) input.size();
+  close(inFd[1]);
   char buffer[4096];
   ssize_t n;
   std::string text;
@@ -62,6 +72,7 @@ int runHost(const std::vector<std::string>& args, std::string* out = nullptr) {
 
 struct Host {
   std::string dir;
+  std::vector<std::string> extra;   // more options for the server
   pid_t pid = -1;
   int port = 0;
 
@@ -71,6 +82,7 @@ struct Host {
     const std::string log = dir + "/host.log";
     std::vector<std::string> args = {ORVA_WEBHOST_BIN, "--data", dir, "--bind", "127.0.0.1", "--port", "0",
                                      "--cert", kTls + "/localhost.pem", "--key", kTls + "/localhost.key"};
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -118,11 +130,74 @@ struct Host {
     if (reply) *reply = r->body;
     return r->status;
   }
-  int member(std::vector<std::string> args, std::string* out = nullptr) const {
+  int member(std::vector<std::string> args, std::string* out = nullptr, const std::string& input = {}) const {
     args.insert(args.begin(), {"--data", dir, "member"});
-    return runHost(args, out);
+    return runHost(args, out, input);
+  }
+  // A sign-in from the member page's form; the session cookie in cookie.
+  int signIn(const std::string& number, const std::string& password, const std::string& realIp = {},
+             std::string* cookie = nullptr) const {
+    httplib::Headers headers;
+    if (!realIp.empty()) headers.emplace("X-Real-IP", realIp);
+    auto r = client()->Post("/membre/connexion", headers, "numero=" + number + "&motdepasse=" + password,
+                            "application/x-www-form-urlencoded");
+    if (!r) return -1;
+    if (cookie) cookie->assign(r->get_header_value("Set-Cookie").substr(0, r->get_header_value("Set-Cookie").find(';')));
+    return r->status;
+  }
+  int getWith(const std::string& path, const httplib::Headers& headers, std::string* body = nullptr) const {
+    auto r = client()->Get(path.c_str(), headers);
+    if (!r) return -1;
+    if (body) *body = r->body;
+    return r->status;
+  }
+  // Password checks the host logged, one line each, for lines holding what.
+  int checks(const std::string& what) const {
+    std::ifstream log(dir + "/host.log");
+    int n = 0;
+    for (std::string line; std::getline(log, line);)
+      n += line.find("password check: member " + what) != std::string::npos;
+    return n;
+  }
+  // The first column of the first row of a query on the store.
+  std::string stored(const std::string& sql) const {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* q = nullptr;
+    std::string value = "?none";
+    if (sqlite3_open_v2((dir + "/webhost.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr) == SQLITE_OK && sqlite3_step(q) == SQLITE_ROW &&
+        sqlite3_column_text(q, 0))
+      value = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    return value;
   }
 };
+
+// Sends a raw request head over a new TLS connection and returns the first
+// bytes that come back within `seconds` ("" when none: closed or silent).
+std::string rawExchange(int port, const std::string& head, int seconds) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  timeval wait{seconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  std::string reply;
+  SSL* ssl = SSL_new(ctx);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && SSL_set_fd(ssl, fd) == 1 &&
+      SSL_connect(ssl) == 1 && SSL_write(ssl, head.data(), static_cast<int>(head.size())) > 0) {
+    char buffer[512];
+    const int n = SSL_read(ssl, buffer, sizeof buffer);
+    if (n > 0) reply.assign(buffer, static_cast<std::size_t>(n));
+  }
+  SSL_free(ssl);
+  close(fd);
+  SSL_CTX_free(ctx);
+  return reply;
+}
 
 class WebHost : public ::testing::Test {
  protected:
@@ -132,7 +207,8 @@ class WebHost : public ::testing::Test {
     ASSERT_TRUE(std::ifstream(kTls + "/ca.pem").good()) << "no local CA: run ./orva certs";
     host.dir = tempDir();
     ASSERT_EQ(host.member({"add", "7", "--prenom", "Zoé", "--ville", "Besançon", "--phrase", "Bonne journée",
-                           "--email", "zoe@example.org", "--background", "102030", "--password", "secret"}),
+                           "--email", "zoe@example.org", "--background", "102030", "--password"},
+                          nullptr, "secret\n"),
               0);
     ASSERT_TRUE(host.start());
   }
@@ -200,7 +276,7 @@ TEST_F(WebHost, ClientXmlAndParamsXmlReadRightWithTheClientsTagSearch) {
     std::size_t size;
     std::string expected;
   } fields[] = {{"PRENOM", 64, "Zoé"},           {"VILLE", 64, "Besançon"},
-                {"PHRASE", 128, "Bonne journée"}, {"EMAIL", 128, "zoe@example.org"},
+                {"PHRASE", 128, "Bonne journée"}, {"EMAIL", 128, ""},   // until the member publishes it
                 {"FOLDER", 64, "7"}};
   for (const auto& f : fields) EXPECT_EQ(extract(xml, f.element, f.size), f.expected) << f.element;
   EXPECT_EQ(extract(xml, "JOUR", 64).size(), 10u);   // dd/mm/yyyy of the day it was added
@@ -238,6 +314,7 @@ TEST_F(WebHost, HostileGetsAreRefusedAndNothingOutsideTheRoutesIsServed) {
       {"/webhost.db", 404},                 {"/echange/../webhost.db", 404},
       {"/telechargement/..%2Fwebhost.db", 404},
       {"/echange/pc_img_share_get.php?F=3&N=1", 404},
+      {"/echange/pc_img_share_get.php?F=0&N=1", 404},
       {"/echange/pc_img_share_get.php?F=11&N=1", 400},
       {"/echange/pc_img_share_get.php?F=-1&N=1", 400},
       {"/echange/pc_img_share_get.php?F=&N=1", 400},
@@ -307,12 +384,15 @@ TEST_F(WebHost, UploadRecordReplacesTheChannelPictureAndBadOnesKeepIt) {
       {"truncated", good.substr(0, 5'000'000), 400},
       {"one byte short", good.substr(0, good.size() - 1), 400},
       {"one byte over", good + "x", 413},
-      {"12 MB", good + std::string(2'000'000, 'x'), 413},
+      {"11 MB", good + std::string(1'000'000, 'x'), 413},
       {"fileSize 10000000", patched(web::kUploadFileSizeOffset, 10'000'000), 400},
       {"fileSize 0", patched(web::kUploadFileSizeOffset, 0), 400},
       {"fileSize -1", patched(web::kUploadFileSizeOffset, -1), 400},
       {"name length wrong", patched(web::kUploadNameLengthOffset, 200), 400},
       {"channel 11", patched(web::kUploadChannelOffset, 11), 400},
+      {"channel 0, which has no picture", patched(web::kUploadChannelOffset, 0), 400},
+      {"name with a control character", uploadRecord(picture(8, 8, "png"), "a\x01.png", 3), 400},
+      {"name with a byte Windows-1252 lacks", uploadRecord(picture(8, 8, "png"), "a\x81.png", 3), 400},
       {"path in the name", badName, 400},
       {"not a picture", uploadRecord(std::string(5000, 'z'), "notes.png", 3), 415},
       {"huge dimensions", uploadRecord(huge, "bomb.png", 3), 415},
@@ -321,6 +401,163 @@ TEST_F(WebHost, UploadRecordReplacesTheChannelPictureAndBadOnesKeepIt) {
   std::string after;
   ASSERT_EQ(host.get("/echange/pc_img_share_get.php?F=3&N=1", &after), 200);
   EXPECT_EQ(after, before);
+  EXPECT_EQ(host.get("/echange/pc_img_share_get.php?F=0&N=1"), 404);
+
+  // The client names files in Windows-1252; the board shows them in UTF-8.
+  ASSERT_EQ(host.post("/echange/pc_img_share_post.php", uploadRecord(picture(30, 20, "png"), "photo-\xE9t\xE9.png", 3)), 200);
+  std::string html;
+  ASSERT_EQ(host.get("/echange/canal.php?F=3", &html), 200);
+  EXPECT_NE(html.find("photo-été.png"), std::string::npos);
+}
+
+TEST_F(WebHost, RequestsThatWouldHoldAWorkerAreAnsweredAtOnce) {
+  const struct {
+    const char* what;
+    std::string head;
+    const char* status;
+  } cases[] = {
+      {"PUT without a length", "PUT /users/7/params.php HTTP/1.1\r\nHost: localhost\r\n\r\n", "411"},
+      {"PATCH without a length", "PATCH /users/7/params.php HTTP/1.1\r\nHost: localhost\r\n\r\n", "411"},
+      {"POST without a length", "POST /echange/pc_img_share_post.php HTTP/1.1\r\nHost: localhost\r\n\r\n", "411"},
+      {"chunked POST", "POST /users/7/params.php HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n\r\n", "411"},
+      {"100 MB announced", "POST /echange/pc_img_share_post.php HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100000000\r\n\r\n", "413"},
+      {"sign-in form of 1 MB", "POST /membre/connexion HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1000000\r\n\r\n", "413"},
+      {"PUT with a length", "PUT /users/7/params.php HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n\r\n", "405"},
+      {"POST to no route", "POST /webhost.db HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n\r\n", "404"},
+  };
+  for (const auto& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string reply = rawExchange(host.port, c.head, 5);
+    EXPECT_EQ(reply.substr(0, 12), std::string("HTTP/1.1 ") + c.status) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.what;
+  }
+  // Half a head, then silence: the host gives up on its own.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(rawExchange(host.port, "GET /users/7/client.xml HTTP/1.1\r\nHost: localhost\r\n", 15).substr(0, 12),
+            "HTTP/1.1 400");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+}
+
+TEST_F(WebHost, ARangeHeaderGetsOneRangeOrTheWholeBody) {
+  std::string whole, part;
+  ASSERT_EQ(host.get("/users/7/images.php?N=2", &whole), 200);
+  std::string overlapping = "bytes=0-";
+  for (int i = 1; i < 2000; ++i) overlapping += ",0-";
+  const struct {
+    const char* range;
+    int status;
+    std::string body;
+  } cases[] = {
+      {"bytes=0-9", 206, whole.substr(0, 10)},
+      {"bytes=-4", 206, whole.substr(whole.size() - 4)},
+      {"bytes=0-1,4-5", 200, whole},
+      {overlapping.c_str(), 200, whole},
+      {"bytes=9-2", 416, ""},
+  };
+  for (const auto& c : cases) {
+    part.clear();
+    EXPECT_EQ(host.getWith("/users/7/images.php?N=2", {{"Range", c.range}}, &part), c.status) << c.range;
+    EXPECT_TRUE(part == c.body) << std::string(c.range).substr(0, 20) << ": " << part.size() << " bytes";
+  }
+}
+
+TEST_F(WebHost, SignInCountsEachAttemptBeforeTheHashPerMemberAndPerAddress) {
+  std::atomic<int> unexpected{0};
+  std::vector<std::thread> guesses;
+  for (int i = 0; i < 40; ++i)
+    guesses.emplace_back([&, i] {
+      const int status = host.signIn("7", "guess" + std::to_string(i));
+      if (status != 401 && status != 429 && status != 503) ++unexpected;
+    });
+  for (auto& g : guesses) g.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  EXPECT_GE(host.checks("7 "), 1);
+  EXPECT_LE(host.checks("7 "), 6);
+  EXPECT_EQ(host.signIn("7", "secret"), 429);   // locked: the right password too
+
+  int last = 0;
+  for (int n = 1000; n < 1200; ++n) last = host.signIn(std::to_string(n), "guess");
+  EXPECT_EQ(last, 429);
+  EXPECT_LE(host.checks(""), 40);
+}
+
+TEST_F(WebHost, XRealIpNamesTheClientOnlyWhenTheFrontSendsIt) {
+  const struct {
+    std::vector<std::string> options;
+    int rightFromAnotherAddress;
+  } cases[] = {{{}, 429}, {{"--front", "127.0.0.1"}, 303}};
+  for (const auto& c : cases) {
+    host.kill(SIGTERM);
+    host.extra = c.options;
+    ASSERT_TRUE(host.start());
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(host.signIn("7", "wrong", "203.0.113.5"), 401);
+    EXPECT_EQ(host.signIn("7", "secret", "203.0.113.5"), 429);
+    EXPECT_EQ(host.signIn("7", "secret", "203.0.113.6"), c.rightFromAnotherAddress) << c.options.size();
+  }
+  EXPECT_EQ(host.checks("7 from 203.0.113.6"), 1);
+  EXPECT_EQ(host.checks("7 from 127.0.0.1"), 5);
+}
+
+TEST_F(WebHost, PasswordsAreArgon2idOldHashesUpgradeAndANewPasswordEndsSessions) {
+  EXPECT_EQ(host.stored("SELECT substr(password, 1, 10) FROM members WHERE number = 7"), "$argon2id$");
+  // A hash from before Argon2id: PBKDF2-SHA256, 60,000 rounds.
+  unsigned char key[32];
+  PKCS5_PBKDF2_HMAC("ancien", 6, reinterpret_cast<const unsigned char*>("00ff"), 4, 60000, EVP_sha256(), 32, key);
+  std::string hex;
+  for (unsigned char b : key) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+  host.stored("UPDATE members SET password = 'pbkdf2-sha256$60000$00ff$" + hex + "' WHERE number = 7");
+  std::string cookie;
+  ASSERT_EQ(host.signIn("7", "ancien", {}, &cookie), 303);
+  EXPECT_EQ(host.stored("SELECT substr(password, 1, 10) FROM members WHERE number = 7"), "$argon2id$");
+  EXPECT_EQ(host.signIn("7", "ancien"), 303);
+  // The store keeps a digest of the token, never the cookie's value.
+  EXPECT_EQ(host.stored("SELECT count(*) FROM sessions WHERE number = 7"), "2");
+  EXPECT_EQ(host.stored("SELECT count(*) FROM sessions WHERE token = '" + cookie.substr(cookie.find('=') + 1) + "'"), "0");
+  EXPECT_EQ(host.getWith("/membre/profil", {{"Cookie", cookie}}), 200);
+
+  ASSERT_EQ(host.member({"set", "7", "--password"}, nullptr, "nouveau-mdp\n"), 0);
+  EXPECT_EQ(host.getWith("/membre/profil", {{"Cookie", cookie}}), 303);
+  EXPECT_EQ(host.stored("SELECT count(*) FROM sessions WHERE number = 7"), "0");
+  EXPECT_EQ(host.member({"set", "7", "--password", "en-clair"}), 2);   // never from the arguments
+  EXPECT_EQ(host.signIn("7", "nouveau-mdp"), 303);
+}
+
+TEST_F(WebHost, ClientPostsAreLimitedAndTheMembersChoicesHold) {
+  ASSERT_EQ(host.member({"add", "9", "--prenom", "Léo", "--ville", "Nîmes", "--phrase", "Salut", "--email",
+                         "leo@example.org", "--background", "010203"}),
+            0);
+  const std::string shot = picture(16, 16, "png");
+  const struct {
+    const char* what;
+    std::string path, body;
+    int allowed;
+    std::string otherPath, otherBody;   // another member or channel: a limit of its own
+  } limits[] = {
+      {"colour posts per member", "/users/7/params.php", colourRecord(1, 5, 5, 5, 7), 100, "/users/9/params.php",
+       colourRecord(1, 1, 2, 3, 9)},
+      {"uploads per channel", "/echange/pc_img_share_post.php", uploadRecord(shot, "a.png", 2), 12,
+       "/echange/pc_img_share_post.php", uploadRecord(shot, "a.png", 4)},
+  };
+  for (const auto& l : limits) {
+    auto c = host.client();
+    c->set_keep_alive(true);
+    int accepted = 0;
+    for (int i = 0; i < l.allowed; ++i) {
+      auto r = c->Post(l.path.c_str(), l.body, kRaw);
+      accepted += r && r->status == 200;
+    }
+    EXPECT_EQ(accepted, l.allowed) << l.what;
+    EXPECT_EQ(host.post(l.path, l.body), 429) << l.what;
+    EXPECT_EQ(host.post(l.otherPath, l.otherBody), 200) << l.what;
+  }
+
+  ASSERT_EQ(host.member({"set", "9", "--keep-colour", "yes", "--publish-email", "yes"}), 0);
+  std::string xml;
+  EXPECT_EQ(host.post("/users/9/params.php", colourRecord(1, 9, 9, 9, 9)), 403);
+  ASSERT_EQ(host.get("/users/9/params.xml", &xml), 200);
+  EXPECT_EQ(extract(xml, "BACKGROUND", 64), "030201");
+  ASSERT_EQ(host.get("/users/9/client.xml", &xml), 200);
+  EXPECT_EQ(extract(xml, "EMAIL", 128), "leo@example.org");
 }
 
 TEST_F(WebHost, FiftyClientsAtOnceAllGetTheirAnswers) {

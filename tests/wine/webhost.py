@@ -58,10 +58,11 @@ def upload_record(content, name, channel):
     return bytes(record)
 
 
-def member(data, *args):
-    """orva-webhost --data DATA member ARGS...; returns the completed process."""
+def member(data, *args, stdin=None):
+    """orva-webhost --data DATA member ARGS... with STDIN as its input (a
+    password is never an argument); returns the completed process."""
     return subprocess.run([str(BINARY), "--data", str(data), "member", *map(str, args)],
-                          capture_output=True, text=True)
+                          input=stdin, capture_output=True, text=True)
 
 
 class Host:
@@ -102,9 +103,11 @@ def start(data, members=(), log_path=None, passwords=True):
     for number, prenom, ville, phrase, colour in members:
         args = ["add", number, "--prenom", prenom, "--ville", ville, "--phrase", phrase,
                 "--background", colour, "--email", f"{prenom.lower()}@exemple.fr"]
+        stdin = None
         if passwords:
-            args += ["--password", f"demo{number}"]
-        r = member(data, *args)
+            args.append("--password")
+            stdin = f"demo{number}\n"
+        r = member(data, *args, stdin=stdin)
         if r.returncode != 0:
             raise AssertionError(f"member add {number}: {r.stderr.strip()}")
     log = open(log_path, "wb") if log_path else subprocess.DEVNULL
