@@ -5,5 +5,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
+// The windows tell, as they draw, which member took each cell: a member
+// whose picture the host lacks gives up its cell, so only the drawing knows
+// where each face went. UI thread only.
+void noteGroupRow(int row, const std::int32_t* members, int count);
+void notePeerCells(const std::int32_t* members, int count);
+
 LRESULT answerGroupListObject(HWND w, WPARAM wp, LPARAM lp);
 LRESULT answerPeersObject(HWND w, WPARAM wp, LPARAM lp);

@@ -9,21 +9,16 @@
 #include "Orva-Lin/draw_helpers.h"
 #include "Orva-Lin/net/channel_grids.h"
 #include "Orva-Lin/net/channels.h"
-#include "Orva-Lin/net/voice_receive.h"
 #include "Orva-Lin/shared_state.h"
 #include "common/ansi_text.h"
 
 namespace {
 
-// The cells are placed as if every member had a picture: one whose
-// picture the host does not have gives up its cell when drawn, and the
-// members after it move back one.
-int membersOn(int channel, int cells) {
-  return std::clamp(net::peerLists.peerCounts[channel].load(std::memory_order_acquire), 0, cells);
-}
-std::int32_t memberAt(int channel, int i) {
-  return net::peerLists.peerTable[channel][i].load(std::memory_order_relaxed);
-}
+// The group list's cells as last drawn, row by row (row 0 unused).
+std::int32_t groupRowMembers[grids::kGroupRows + 1][grids::kGroupCells] = {};
+int groupRowCounts[grids::kGroupRows + 1] = {};
+std::int32_t peerCellMembers[grids::kPeerCells] = {};
+int peerCellCount = 0;
 
 void cellItem(AccessibleItem& out, const grids::Rect& r, const char* name, const char* description) {
   setAccessibleText(out.name, name);
@@ -41,7 +36,7 @@ constexpr RECT kWarningLines{186, 550, 560, 584};
 
 int groupMembers() {
   int n = 0;
-  for (int row = 1; row <= grids::kGroupRows; ++row) n += membersOn(row, grids::kGroupCells);
+  for (int row = 1; row <= grids::kGroupRows; ++row) n += groupRowCounts[row];
   return n;
 }
 
@@ -50,7 +45,7 @@ int groupCount(HWND) { return groupMembers() + 1; }
 // Row and position of the index-th member cell; false past the last.
 bool groupCellOf(int index, int& row, int& i) {
   for (row = 1; row <= grids::kGroupRows; ++row) {
-    const int n = membersOn(row, grids::kGroupCells);
+    const int n = groupRowCounts[row];
     if (index < n) {
       i = index;
       return true;
@@ -71,7 +66,7 @@ void groupItem(HWND, int index, AccessibleItem& out) {
     return;
   }
   char name[64], description[kAccessibleTextChars];
-  std::snprintf(name, sizeof name, "Membre %d", static_cast<int>(memberAt(row, i)));
+  std::snprintf(name, sizeof name, "Membre %d", static_cast<int>(groupRowMembers[row][i]));
   std::snprintf(description, sizeof description, "Canal %02d", row);
   cellItem(out, grids::groupCell(row, i), name, description);
 }
@@ -79,7 +74,7 @@ void groupItem(HWND, int index, AccessibleItem& out) {
 int groupHit(HWND, int x, int y) {
   int index = 0;
   for (int row = 1; row <= grids::kGroupRows; ++row) {
-    const int n = membersOn(row, grids::kGroupCells);
+    const int n = groupRowCounts[row];
     for (int i = 0; i < n; ++i, ++index) {
       const grids::Rect r = grids::groupCell(row, i);
       if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return index;
@@ -99,8 +94,8 @@ void peersItem(HWND, int index, AccessibleItem& out) {
   const int channel = peersChannel();
   if (channel <= 0) return;
   char name[64];
-  if (index < membersOn(channel, grids::kPeerCells))
-    std::snprintf(name, sizeof name, "Membre %d", static_cast<int>(memberAt(channel, index)));
+  if (index < peerCellCount)
+    std::snprintf(name, sizeof name, "Membre %d", static_cast<int>(peerCellMembers[index]));
   else
     std::snprintf(name, sizeof name, "Place libre");
   char description[16];
@@ -122,6 +117,17 @@ const AccessibleProvider kGroupList = {groupCount, groupItem, groupHit, noAction
 const AccessibleProvider kPeers = {peersCount, peersItem, peersHit, noAction};
 
 }  // namespace
+
+void noteGroupRow(int row, const std::int32_t* members, int count) {
+  if (row < 1 || row > grids::kGroupRows) return;
+  groupRowCounts[row] = std::clamp(count, 0, grids::kGroupCells);
+  std::copy_n(members, groupRowCounts[row], groupRowMembers[row]);
+}
+
+void notePeerCells(const std::int32_t* members, int count) {
+  peerCellCount = std::clamp(count, 0, grids::kPeerCells);
+  std::copy_n(members, peerCellCount, peerCellMembers);
+}
 
 LRESULT answerGroupListObject(HWND w, WPARAM wp, LPARAM lp) { return answerAccessibleObject(w, wp, lp, kGroupList); }
 LRESULT answerPeersObject(HWND w, WPARAM wp, LPARAM lp) { return answerAccessibleObject(w, wp, lp, kPeers); }

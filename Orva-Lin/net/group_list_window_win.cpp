@@ -57,14 +57,16 @@ void drawRow(HDC dc, int row) {
   drawLabel(dc, number, label.left, label.top, background);
   for (int k = 0; k < grids::kGroupCells; ++k) fillRect(dc, grids::groupCell(row, k), kCellColour);
   const int count = peerCountOf(row);
+  std::int32_t drawn[grids::kGroupCells] = {};
   int k = 0;
   for (int i = 0; i < count && k < grids::kGroupCells; ++i) {
     const std::int32_t member = net::peerLists.peerTable[row][i].load(std::memory_order_relaxed);
     const grids::Rect cell = grids::groupCell(row, k);
     if (grids::takesCell(drawMemberPicture(dc, member, cell.left, cell.top, grids::kGroupCellWidth,
                                            grids::kGroupCellHeight)))
-      ++k;
+      drawn[k++] = member;
   }
+  noteGroupRow(row, drawn, k);
 }
 
 void drawWarnings(HDC dc) {

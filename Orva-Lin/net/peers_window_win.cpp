@@ -78,6 +78,7 @@ void drawGrid(HWND w, HDC dc, Mode mode) {
   // Every cell is drawn whatever became of the fetches: a cell whose
   // member has no picture on the host goes to the next member, and the
   // cells left over are green, so the grid always holds sixteen.
+  std::int32_t drawn[grids::kPeerCells] = {};
   int k = 0;
   for (int i = 0; i < m.count && k < grids::kPeerCells; ++i) {
     const grids::Rect r = grids::peerCell(k);
@@ -86,8 +87,9 @@ void drawGrid(HWND w, HDC dc, Mode mode) {
     fillCell(dc, k, kBackground);
     if (grids::takesCell(drawMemberPicture(dc, m.numbers[i], r.left, r.top, grids::kPeerCellWidth,
                                            grids::kPeerCellHeight)))
-      ++k;
+      drawn[k++] = m.numbers[i];
   }
+  notePeerCells(drawn, k);
   for (; k < grids::kPeerCells; ++k) fillCell(dc, k, kFreeCell);
   drawnChannel = m.channel;
   drawnMemberCount = m.count;
