@@ -133,8 +133,8 @@ std::size_t largestBody() { return web::kUploadRecordSize + kRecordSlack; }
 void addRequestGuards(httplib::Server& server) { server.set_pre_routing_handler(guard); }
 
 bool allowColourPost(int number, const std::string& address) {
-  return takeBoth(colourMembers, std::to_string(number), kColoursPerMember, colourAddresses, address,
-                  kColoursPerAddress);
+  return takeBoth(colourMembers, std::to_string(number), kColoursPerMember, colourAddresses,
+                  addressGroup(address), kColoursPerAddress);
 }
 
 // An address pays for every upload it sends (each costs a decode); a
@@ -143,7 +143,7 @@ bool allowColourPost(int number, const std::string& address) {
 bool allowUpload(int channel, const std::string& address) {
   const auto now = Clock::now();
   return uploadChannels.count(std::to_string(channel), now) < kUploadsPerChannel &&
-         uploadAddresses.take(address, kUploadsPerAddress, now);
+         uploadAddresses.take(addressGroup(address), kUploadsPerAddress, now);
 }
 
 void countUpload(int channel) {

@@ -1,6 +1,9 @@
 // Texts that come from a request and end up in a log line, a stored name or
 // a header decision. Pure functions, tested on their own.
+#include <arpa/inet.h>
+
 #include <cstdio>
+#include <cstring>
 
 #include "servers/webhost/webhost.h"
 
@@ -71,6 +74,17 @@ bool isSingleRange(std::string_view header) {
   };
   if ((first.empty() && last.empty()) || !digits(first) || !digits(last)) return false;
   return first.empty() || last.empty() || std::stoull(std::string(first)) <= std::stoull(std::string(last));
+}
+
+std::string addressGroup(std::string_view address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.size() >= sizeof text) return std::string(address);
+  std::memcpy(text, address.data(), address.size());
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, text, &v6) != 1 || IN6_IS_ADDR_V4MAPPED(&v6)) return std::string(address);
+  std::memset(v6.s6_addr + 8, 0, 8);
+  if (!inet_ntop(AF_INET6, &v6, text, sizeof text)) return std::string(address);
+  return std::string(text) + "/64";
 }
 
 }  // namespace webhost

@@ -3,6 +3,7 @@
 #include <semaphore>
 
 #include "servers/webhost/rate_table.h"
+#include "servers/webhost/webhost.h"
 
 namespace webhost {
 
@@ -30,7 +31,8 @@ std::string key(SignInKind kind, std::string_view a, std::string_view b = {}) {
 
 SignInVerdict beginSignIn(SignInKind kind, std::string_view account, std::string_view address,
                           SignInAttempt& attempt) {
-  attempt = SignInAttempt{key(kind, account, address), key(kind, account), key(kind, address), false};
+  const std::string group = addressGroup(address);
+  attempt = SignInAttempt{key(kind, account, group), key(kind, account), key(kind, group), false};
   const auto now = Clock::now();
   // Counted before the hash, in one step per table: of many parallel
   // guesses only the first few are counted in, the rest are refused here.

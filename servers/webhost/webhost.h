@@ -182,6 +182,10 @@ std::string escapeLogText(std::string_view text);
 bool cp1252ToUtf8(std::string_view text, std::string& out);
 // "bytes=A-B", "bytes=A-" or "bytes=-N": one well-formed range.
 bool isSingleRange(std::string_view header);
+// What the limits count a client address as: an IPv4 address alone, an
+// IPv6 address by its /64 (one subscriber's network, whose lower half they
+// change at will).
+std::string addressGroup(std::string_view address);
 // Page helpers of pages.cpp, shared with the console: every HTML answer goes
 // through sendPage (its security headers and no-store).
 std::string utf8(const wchar_t* text);

@@ -61,6 +61,20 @@ TEST(WebhostText, OnlyOneWellFormedRangeIsKept) {
   for (const auto& c : cases) EXPECT_EQ(isSingleRange(c.header), c.single) << c.header;
 }
 
+TEST(WebhostText, AnIpv6ClientIsCountedByItsNetwork) {
+  const struct {
+    const char* address;
+    const char* group;
+  } cases[] = {
+      {"203.0.113.7", "203.0.113.7"},
+      {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+      {"::ffff:203.0.113.7", "::ffff:203.0.113.7"},
+      {"not an address", "not an address"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(addressGroup(c.address), c.group) << c.address;
+}
+
 TEST(SignInGuard, LocksThePairThenTheAddressAndForgivesASuccess) {
   auto attempt = [](SignInKind kind, const std::string& account, const std::string& address, bool good) {
     SignInAttempt a;
