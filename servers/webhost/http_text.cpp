@@ -33,6 +33,19 @@ constexpr char16_t kHighControls[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 }  // namespace
 
+void appendUtf8(std::string& out, char16_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 bool cp1252ToUtf8(std::string_view text, std::string& out) {
   out.clear();
   for (const char ch : text) {
@@ -40,16 +53,7 @@ bool cp1252ToUtf8(std::string_view text, std::string& out) {
     char16_t u = c;
     if (c >= 0x80 && c <= 0x9F) u = kHighControls[c - 0x80];
     if (u == 0 || c < 0x20 || c == 0x7F) return false;
-    if (u < 0x80) {
-      out += static_cast<char>(u);
-    } else if (u < 0x800) {
-      out += static_cast<char>(0xC0 | u >> 6);
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | u >> 12);
-      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    }
+    appendUtf8(out, u);
   }
   return true;
 }

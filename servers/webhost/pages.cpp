@@ -49,19 +49,8 @@ input[type=checkbox]{margin-right:8px}
 
 std::string utf8(const wchar_t* text) {
   std::string out;
-  for (; *text; ++text) {
-    const auto c = static_cast<std::uint32_t>(*text);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  // The pages' own French texts: all within the Basic Multilingual Plane.
+  for (; *text; ++text) appendUtf8(out, static_cast<char16_t>(*text));
   return out;
 }
 

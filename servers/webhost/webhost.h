@@ -180,6 +180,8 @@ std::string escapeLogText(std::string_view text);
 // The client sends file names in the Windows ANSI code page. False for a
 // control character or a byte the code page leaves undefined.
 bool cp1252ToUtf8(std::string_view text, std::string& out);
+// One character of the Basic Multilingual Plane, in UTF-8.
+void appendUtf8(std::string& out, char16_t c);
 // "bytes=A-B", "bytes=A-" or "bytes=-N": one well-formed range.
 bool isSingleRange(std::string_view header);
 // What the limits count a client address as: an IPv4 address alone, an
