@@ -35,8 +35,7 @@ from pathlib import Path
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
-from selenium.common.exceptions import StaleElementReferenceException
+from selenium.common.exceptions import StaleElementReferenceException, WebDriverException
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "wine"))
@@ -187,7 +186,20 @@ def main():
             right after the click can still see the page that sent it."""
             old = browser.find_element(By.TAG_NAME, "html")
             browser.find_element(by, what).click()
-            WebDriverWait(browser, 30).until(expected_conditions.staleness_of(old))
+
+            def replaced(_):
+                try:
+                    old.is_enabled()
+                    return False
+                except StaleElementReferenceException:
+                    return True
+                except WebDriverException as e:
+                    # Asked mid-navigation, Chromium may call the old node
+                    # foreign to the new document rather than stale.
+                    if "does not belong to the document" in str(e):
+                        return True
+                    raise
+            WebDriverWait(browser, 30).until(replaced)
 
         browser.get(base + "/membre")
         check("Espace membre" in browser.title, "the sign-in page opens over HTTPS")
