@@ -231,20 +231,16 @@ void signIn(const httplib::Request& req, httplib::Response& res) {
   // The same guard as the member page's: counted before the hash, per
   // name and address, per name, per address, and a bounded number of hashes.
   const std::string address = clientAddress(req);
-  SignInAttempt attempt;
-  switch (beginSignIn(SignInKind::Operator, name, address, attempt)) {
-    case SignInVerdict::Go: break;
-    case SignInVerdict::Locked: return signInForm(res, "Trop d'essais manqués : réessayez dans un quart d'heure.", 429);
-    case SignInVerdict::Busy:
-      res.set_header("Retry-After", std::to_string(kSignInRetrySeconds));
-      return signInForm(res, "Serveur occupé : réessayez dans quelques secondes.", 503);
-  }
   std::string hash;
-  const bool known = loadOperatorHash(name, hash) == Found::Yes && !hash.empty();
-  // An unknown name costs the same time as a wrong password.
-  static const std::string decoy = hashPassword("orva-console-decoy");
-  const bool good = checkPassword(password, known ? hash : decoy) && known;
-  endSignIn(attempt, good);
+  if (loadOperatorHash(name, hash) != Found::Yes) hash.clear();
+  const PasswordCheck check = guardedPasswordCheck(SignInKind::Operator, name, address, password, hash);
+  if (check == PasswordCheck::Locked)
+    return signInForm(res, "Trop d'essais manqués : réessayez dans un quart d'heure.", 429);
+  if (check == PasswordCheck::Busy) {
+    res.set_header("Retry-After", std::to_string(kSignInRetrySeconds));
+    return signInForm(res, "Serveur occupé : réessayez dans quelques secondes.", 503);
+  }
+  const bool good = check == PasswordCheck::Good;
   if (!good) {
     logLine("console: failed sign-in as \"%s\" from %s", name.c_str(), address.c_str());
     return signInForm(res, "Nom ou mot de passe incorrect.", 401);

@@ -264,29 +264,19 @@ void memberHome(const httplib::Request& req, httplib::Response& res) {
 
 // A password check behind the sign-in guard. Every check is logged, so an
 // operator sees guessing in the journal (and a test can count the hashes).
-enum class Check { Good, Wrong, Locked, Busy };
+using Check = PasswordCheck;
+
 Check checkMemberPassword(const httplib::Request& req, int number, const std::string& password) {
-  const std::string address = clientAddress(req);
-  SignInAttempt attempt;
-  switch (beginSignIn(SignInKind::Member, std::to_string(number), address, attempt)) {
-    case SignInVerdict::Go: break;
-    case SignInVerdict::Locked: return Check::Locked;
-    case SignInVerdict::Busy: return Check::Busy;
-  }
-  logLine("password check: member %d from %s", number, address.c_str());
   std::string hash;
-  const bool known = loadPasswordHash(number, hash) == Found::Yes && !hash.empty();
-  // A number without a password costs the same time as a wrong password, so
-  // the answer's delay does not tell which numbers can sign in.
-  static const std::string decoy = hashPassword("orva-decoy");
-  const bool good = checkPassword(password, known ? hash : decoy) && known;
-  endSignIn(attempt, good);
+  if (loadPasswordHash(number, hash) != Found::Yes) hash.clear();
+  const Check check = guardedPasswordCheck(SignInKind::Member, std::to_string(number), clientAddress(req),
+                                           password, hash);
   // Same password, a stronger hash: not a change, the sessions stay.
-  if (good && passwordNeedsRehash(hash)) {
+  if (check == Check::Good && passwordNeedsRehash(hash)) {
     const std::string stronger = hashPassword(password);
     if (!stronger.empty() && savePasswordHash(number, stronger)) logLine("member %d password hash upgraded", number);
   }
-  return good ? Check::Good : Check::Wrong;
+  return check;
 }
 
 // Locked and Busy answers, shared by every form that checks a password.
@@ -478,6 +468,24 @@ void changeOwnPassword(const httplib::Request& req, httplib::Response& res) {
 }
 
 }  // namespace
+
+PasswordCheck guardedPasswordCheck(SignInKind kind, std::string_view account, std::string_view address,
+                                   std::string_view password, const std::string& hash) {
+  SignInAttempt attempt;
+  switch (beginSignIn(kind, account, address, attempt)) {
+    case SignInVerdict::Go: break;
+    case SignInVerdict::Locked: return PasswordCheck::Locked;
+    case SignInVerdict::Busy: return PasswordCheck::Busy;
+  }
+  const std::string who(account), from(address);
+  logLine("password check: %s %s from %s", kind == SignInKind::Member ? "member" : "operator", who.c_str(),
+          from.c_str());
+  static const std::string decoy = hashPassword("orva-decoy");
+  const bool good = !hash.empty() && checkPassword(password, hash);
+  if (hash.empty()) checkPassword(password, decoy);
+  endSignIn(attempt, good);
+  return good ? PasswordCheck::Good : PasswordCheck::Wrong;
+}
 
 void addPageRoutes(httplib::Server& server) {
   server.Get("/", home);

@@ -50,4 +50,11 @@ SignInVerdict beginSignIn(SignInKind kind, std::string_view account, std::string
 // failure counted in advance.
 void endSignIn(SignInAttempt& attempt, bool success);
 
+enum class PasswordCheck { Good, Wrong, Locked, Busy };
+// One whole guarded check, logged as it reaches the hash. `hash` is the
+// account's stored hash, empty when it has none: that is checked against a
+// decoy, so the delay does not tell which accounts can sign in.
+PasswordCheck guardedPasswordCheck(SignInKind kind, std::string_view account, std::string_view address,
+                                   std::string_view password, const std::string& hash);
+
 }  // namespace webhost
